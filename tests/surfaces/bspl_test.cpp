@@ -74,6 +74,25 @@ TEST(BsplBasis, RejectsBadSpansAndFlagsDegenerateKnots) {
         EXPECT_EQ(bsplBasis(k.data(), order + 1, order, order - 1, 0.5, row), 0) << order;
         EXPECT_EQ(bsplBasis(k.data(), order + 1, order, order, 1.0, row), -1) << order;
     }
+    // The derivative rows refuse no knots or rows, an order outside 1..kBsplMaxOrder, a negative count
+    // and a span outside order - 1..num - 1 (3..4 here), and take the bounds themselves.
+    const struct {
+        const double* k;
+        int32_t span, order, n;
+        int rc;
+    } derivCases[] = {{nullptr, 3, 4, 1, -1},
+                      {knots, 2, 4, 1, -1},
+                      {knots, 5, 4, 1, -1},
+                      {knots, 3, 0, 1, -1},
+                      {knots, 3, kBsplMaxOrder + 1, 1, -1},
+                      {knots, 3, 4, -1, -1},
+                      {knots, 3, 4, 0, 0},
+                      {knots, 4, 4, 2, 0}};
+    for (const auto& c : derivCases) {
+        double rows[3][kBsplMaxOrder] = {};
+        EXPECT_EQ(bsplBasisDerivs(c.span, c.k, 5, c.order, c.n, 0.5, rows), c.rc) << c.span << c.order << c.n;
+    }
+    EXPECT_EQ(bsplBasisDerivs(3, knots, 5, 4, 0, 0.5, nullptr), -1);
     // A span of 1e-8 exactly is still divided by: halfway the two linear functions are 1/2 each, with
     // slopes of -1e8 and 1e8.
     const double tiny[] = {0, 0, 1e-8, 1, 1};

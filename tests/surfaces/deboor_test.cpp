@@ -349,3 +349,27 @@ TEST(DeBoor, KnotSpansAbove1e8AreInterpolatedAcross) {
             }
         }
 }
+
+// Knots near 1e9, where the pull of an end parameter 1e-8 inside rounds back onto the end knot: a
+// clamped surface still ends in its corner control points, whichever side the parameter comes from
+// (plain and rational, seeded).
+TEST(DeBoor, FarKnotsStillEndInTheCornerPoints) {
+    std::mt19937 rng(88);
+    for (const bool rational : {false, true}) {
+        RecGuard g;
+        makeRandomSurface(&g.rec, rng, 3, 4, 5, 6, rational);
+        BsplSurface& s = g.rec.surface;
+        for (int k = 0; k < s.uNum + s.uOrder; ++k) s.uKnots[k] += 1e9;
+        for (int k = 0; k < s.vNum + s.vOrder; ++k) s.vKnots[k] += 1e9;
+        for (const int cu : {0, 1})
+            for (const int cv : {0, 1})
+                for (const double beyond : {0.0, 3.0}) {
+                    const double u = 1e9 + cu + (cu ? beyond : -beyond),
+                                 v = 1e9 + cv + (cv ? beyond : -beyond);
+                    const Vec3 want = s.rows[cu ? s.uNum - 1 : 0][cv ? s.vNum - 1 : 0];
+                    Vec3 p{};
+                    ASSERT_EQ(evalNurbsSurfPoint(&s, u, v, &p), 1);
+                    EXPECT_LT(maxDiff(p, want), 1e-9) << rational << cu << cv << beyond;
+                }
+    }
+}

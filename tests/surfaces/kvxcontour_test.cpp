@@ -178,10 +178,11 @@ TEST_F(KvxContourTest, MalformedFilesFailWholly) {
 }
 
 // An empty start slot takes the previous element's end; a contour's first element has none before it and
-// starts from the frame origin, whatever the contour before ended on.
+// starts from the frame origin, whatever the contour before ended on (there left without its closing
+// brace: the next contour closes it).
 TEST_F(KvxContourTest, EmptyStartSlotsFollowTheLastEndWithinAContourOnly) {
     ProfileCurve* p = read(
-        "o Contour[a]()\n{\no L(x[/3] y[/4] z[/2])\no L(x[/5] y[/-1] z[/7])\n}\n"
+        "o Contour[a]()\n{\no L(x[/3] y[/4] z[/2])\no L(x[/5] y[/-1] z[/7])\n"
         "o Contour[b]()\n{\no L(x[/6] y[/8] z[/9])\n}\n");
     ASSERT_NE(p, nullptr);
     ASSERT_EQ(p->count, 3);

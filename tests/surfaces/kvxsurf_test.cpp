@@ -399,9 +399,11 @@ TEST(KvxSurf, FramePairFlagMapsOnlyTheNewSurfaces) {
     ASSERT_EQ(readText(text({}), g.list), 1);
     framePairSetFlag(2, 1);
     ASSERT_EQ(readText(text({}), g.list), 1);
-    ASSERT_EQ(g.list->count, 2);
+    ASSERT_EQ(readText(text({}), g.list), 1);  // the list's room is full now
+    ASSERT_EQ(g.list->count, 3);
     EXPECT_EQ(g.list->entries[0].surface.rows[1][1].z, 0.0);
     EXPECT_EQ(g.list->entries[1].surface.rows[1][1].z, 10.0);  // mirrored in the plane z = 5
+    EXPECT_EQ(g.list->entries[2].surface.rows[1][1].z, 10.0);
     framePairResetState();
 }
 
@@ -566,4 +568,14 @@ TEST(KvxSurf, WriterRefusesEachUnreadableFieldBeforeWriting) {
         g.rec = keep;
         g.rec.loops[1].count = loops1;
     }
+    // Exactly as many control points as the reader takes (2 x 200000, all zero: equal knots allowed) pass
+    // the checks: the write is tried, on a stream that takes no bytes (its error flag tells).
+    RecGuard big;
+    kvxInitTrimSurface(&big.rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&big.rec.surface, 2, 2, 2, kSurfMaxPoints / 2, 0), 1);
+    FILE* sink = std::fopen(path.c_str(), "r");
+    ASSERT_NE(sink, nullptr);
+    EXPECT_EQ(kvxWriteTrimSurface(sink, &big.rec, 1), -1);
+    EXPECT_NE(std::ferror(sink), 0);
+    std::fclose(sink);
 }

@@ -102,6 +102,7 @@ TEST_F(SurfIso, FileTextAndBlockNumbersThatContinueAcrossRuns) {
     rec64ListReset(line);
     EXPECT_EQ(isoWriteBnd(line, path.c_str()), 1);
     EXPECT_EQ(isoWriteBnd(nullptr, path.c_str()), 0);
+    EXPECT_EQ(isoWriteBnd(line, nullptr), -1);
     EXPECT_EQ(isoWriteBnd(line, dir.file("no/such.bnd").c_str()), -1);
     rec64ListFree(line);
     EXPECT_EQ(getText(path),
@@ -649,6 +650,24 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         for (int32_t i = 0; i < k->count; ++i) EXPECT_LT(maxDiff(k->normals[i], k->normals[0]), 1e-9) << i;
         // Facing neither up nor down, the first wall keeps its own normal, Su x Sv = -y.
         EXPECT_LT(maxDiff(k->normals[0], {0, -1, 0}), 1e-9);
+    }
+    freeIsoCurves(curves);
+    // A roof bent up by 50 degrees at the joint: normals that far apart are not opposite ones, so each
+    // part of a line keeps its own patch's upward normal.
+    const double bend = 50 * M_PI / 180, bx = 100 + 100 * std::cos(bend), bz = 100 * std::sin(bend);
+    Patches roof;
+    roof.add(a00, a10, a11, a01);
+    roof.add({100, 0, 0}, {bx, 0, bz}, {bx, 50, bz}, {100, 50, 0});
+    curves = linesOf(dir, roof.write(dir, "roof.kvx"), kIsoAlongU, 20.0, 0.001, &result);
+    ASSERT_EQ(result, 1);
+    ASSERT_NE(curves, nullptr);
+    for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
+        EXPECT_NEAR(k->points[k->count - 1].z, bz, 1e-3);
+        for (int32_t i = 0; i < k->count; ++i) {
+            const Vec3 want =
+                k->points[i].x <= 100 ? Vec3{0, 0, 1} : Vec3{-std::sin(bend), 0, std::cos(bend)};
+            EXPECT_LT(maxDiff(k->normals[i], want), 1e-6) << i;
+        }
     }
     freeIsoCurves(curves);
 

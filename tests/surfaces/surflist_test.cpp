@@ -149,6 +149,7 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     EXPECT_EQ(pointSetsReserve(nullptr, 0), 0);
     EXPECT_EQ(pointSetsGet(nullptr, 0, 0, &q), 0);
     EXPECT_EQ(polyNodeAddFacet(nullptr, &p, 3), 0);
+    EXPECT_EQ(polyNodeAddTriangles(nullptr, &p, 3), 0);
     EXPECT_EQ(stl_read(""), nullptr);
     EXPECT_EQ(stl_is_binary(nullptr), -1);
     EXPECT_EQ(revMeshSegment(&a, &b, nullptr, 0.1), -1);
@@ -342,6 +343,18 @@ TEST(SurfList, EachFailedAllocationOfAMeshNodeLeavesItAsItWas) {
     ASSERT_EQ(polyNodeAddTriangles(tris, quad, 3), 0);
     allocfail::disarm();
     EXPECT_EQ(polyNodeResizeTriangles(facets), 0);
+    // A node holds one kind: the other is refused and leaves it as it was.
+    EXPECT_EQ(polyNodeAddTriangles(facets, quad, 3), 0);
+    EXPECT_EQ(polyNodeAddFacet(tris, quad, 3), 0);
+    EXPECT_TRUE(facets->triangles == nullptr && tris->facets == nullptr);
+    EXPECT_EQ(facets->used + tris->used, 2 + 3);
+    // A trim the heap refuses keeps the larger array, still valid.
+    ASSERT_EQ(polyNodeAddTriangles(tris, quad, 3), 1);
+    allocfail::arm(1);
+    EXPECT_EQ(polyNodeResizeTriangles(tris), 1);
+    allocfail::disarm();
+    EXPECT_EQ(tris->capacity, 3 + 65536);
+    EXPECT_EQ(tris->triangles[3].p[2].y, 1.0);
     polyNodeFreeList(facets);
     polyNodeFreeList(tris);
 

@@ -204,12 +204,19 @@ TEST_F(MeshLibTest, MissingLibraryEntryOrInputGivesMinusOne) {
     fs::create_directories(copy);
     fs::create_symlink(fs::path(KV_BIN_DIR) / kKvx3dfDllName, lib);
     meshLibKeepConversions(1);
-    EXPECT_GT(loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5), 0);
+    const int made = loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5);
+    EXPECT_GT(made, 0);
     const auto size = fs::file_size(lib);
     const auto written = fs::last_write_time(lib);
+    const auto madeBytes = fs::file_size(out);
     fs::remove(lib);
     std::ofstream(lib, std::ios::binary).close();
     fs::resize_file(lib, size);  // zeros, without writing them
+    // Of the same size and time it is taken for the library: the kept answer is written, not asked for.
+    fs::last_write_time(lib, written);
+    fs::remove(out);
+    EXPECT_EQ(loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5), made);
+    EXPECT_EQ(fs::exists(out) ? fs::file_size(out) : 0, madeBytes);
     fs::last_write_time(lib, written + std::chrono::seconds(1));
     EXPECT_EQ(loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5), -1);
     fs::resize_file(lib, size + 1);
@@ -226,6 +233,23 @@ TEST_F(MeshLibTest, EntriesAreCalledWithTheirModes) {
     fs::copy_file(lib, stub / kKvx3dfMtName);
     EXPECT_EQ(loadMeshHelperLib(in.c_str(), file("o.3df").c_str(), stub.c_str(), 0.1), 100);
     EXPECT_EQ(kvx_to_facets(in.c_str(), file("o.kvx").c_str(), stub.c_str(), 0.1), 1111);  // mode, flag
+    // Kept, a conversion answers only an input of the very same bytes (here two of one length that differ
+    // in their last byte): the stub writes nothing, so the output shows when the kept bytes come back.
+    const std::string out = file("kept.3df"), one = file("one.kvx"), two = file("two.kvx");
+    const auto put = [](const std::string& name, const char* text) { std::ofstream(name) << text; };
+    const auto got = [&out] {
+        std::ifstream f(out);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    };
+    meshLibKeepConversions(1);
+    put(one, "surfaces 1\n"), put(two, "surfaces 2\n"), put(out, "kept");
+    EXPECT_EQ(loadMeshHelperLib(one.c_str(), out.c_str(), stub.c_str(), 0.1), 100);
+    put(out, "fresh");
+    EXPECT_EQ(loadMeshHelperLib(two.c_str(), out.c_str(), stub.c_str(), 0.1), 100);
+    EXPECT_EQ(got(), "fresh");
+    EXPECT_EQ(loadMeshHelperLib(one.c_str(), out.c_str(), stub.c_str(), 0.1), 100);
+    EXPECT_EQ(got(), "kept");
+    meshLibKeepConversions(0);
 }
 
 TEST_F(MeshLibTest, ALoadHeldByTheHostSurvivesTheCall) {

@@ -229,6 +229,7 @@ TEST_F(BndFile, GeometrySideAndPlungePointReachTheBlock) {
 }
 
 TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
+    const std::string pad(128, ' ');
     struct Case {
         std::string text;
         int32_t capacity;
@@ -249,6 +250,8 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
         // Each "**CLN" block has its own slot, and they too can fill the table before any "**BND".
         {"**CLN 1\nX\n**END\n**CLN 2\nX\nX\n**END\n**BND 1\nX\n**END\n", 3, 1, {{1, 1}, {0, 2}}, 10},
         {"**CLN 1\nX\n**END\n**BND 1\nX\n**END\n", 1, 0, {{0, 1}}, 6},
+        // Lines are cut after 129 characters: a word starting at the 130th leaves a blank line.
+        {"**BND 1\n" + pad + "X\n " + pad + "X\n**END\n", 1, 1, {{1, 0}}, 4},
     };
     for (const Case& c : cases) {
         const std::string path = dir.file("c.bnd");

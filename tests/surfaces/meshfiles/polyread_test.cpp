@@ -90,6 +90,9 @@ TEST_F(PolyReadTest, StreamsTable) {
         {"o Polyhedron[f]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\no P[2](x[1])\no P[3](y[1])\n}\n"
          "o Face(col[3] vx[1/1] vx[/2] vx[/3])\n}\n",
          {0, 0, 0, 1, 0, 0, 1, 1, 0}},  // parameters other than vertices are passed over
+        {"o Polyhedron[s]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\n{\n}\no P[2](x[1])\no P[3](y[1])\n}\n"
+         "o Face(vx[1/1] vx[1/2] vx[1/3])\n}\n",
+         {0, 0, 0, 1, 0, 0, 1, 1, 0}},  // a scope closed within the set leaves the set open
         {"o Polyhedron[d]()\n{\nm P[1](+0+0+0+1+0+0)\nm V(1/1/1/2/1/1)\no Face(vx[1/1] vx[1/1] vx[1/2])\n}\n",
          {}},
         {"o Polyhedron[o]()\n{\no P[1](x[7])\nm P[1](+1+0+0+0+1+0+0+0+1)\nm V(1/1/1/2/1/3)\n}\n",
