@@ -301,11 +301,12 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         collMeshFree(fromSides);
         collMeshFree(single);
     }
-    // Capacities that run out at an edge's second end, a new point after a known one; tolerances whose
-    // extents of 1e12 tolerances (or squares) leave the one-pass build's range; a point within the
-    // tolerance of two whose first met in the cells is not the one to take (keys above, keys below, equal
-    // keys below and above: the first stored, the last stored); memory short for the one-pass build (-1,
-    // nothing written), which ends out of its range never need.
+    // Capacities that run out at an edge's second end, a new point after a known one, or at its first end
+    // before a known one (no edge to nowhere); tolerances whose extents of 1e12 tolerances (or squares)
+    // leave the one-pass build's range; a point within the tolerance of two whose first met in the cells
+    // is not the one to take (keys above, keys below, equal keys below and above: the first stored, the
+    // last stored); memory short for the one-pass build (-1, nothing written), which ends out of its
+    // range never need.
     const std::vector<Vec3> chain = {{0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2, 0, 0}, {3, 0, 0}};
     const Vec3 o{0, 0, 0}, x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1}, nan{NAN, 0, 0};
     const std::vector<Vec3> pairs = {o, x, o, y, o, z, x, y, x, z, y, z}, nanChain = {nan, x, x, y};
@@ -321,6 +322,7 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
     } rows[] = {{1, 0, chain, -1, false},
                 {3, 0, chain, -1, false},
                 {4, 0, pairs, -1, false},
+                {2, 0.5, {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 0, 0}}, -1, false},
                 {4, tiny, tinyEnds, 1, false},
                 {4, NAN, chain, -1, false},
                 {2, 0, {{1, 0, 0}, {std::nextafter(1.0, 2.0), 0, 0}}, 1, false},  // keys a last bit apart
