@@ -251,6 +251,8 @@ TEST_F(SurfCurvesTest, TemporaryPathsFitTheirRoomOrAreRefused) {
     const std::string path = planeFile("long.kvx", 1);
     meshSetSetFolders((dir.path + "/" + std::string(1100, 'd')).c_str(), KV_BIN_DIR);
     EXPECT_EQ(meshLoadViaTmp3df(path.c_str(), 0.01), nullptr);
+    // Nor are the wires of two surfaces taken, though their loops are read without the folder.
+    EXPECT_EQ(collMeshFromSurfaceFile(planeFile("two.kvx", 2).c_str(), 1e-3, 0.0), nullptr);
     meshSetSetFolders(dir.path.c_str(), KV_BIN_DIR);
     CheckModel* model = meshLoadViaTmp3df(path.c_str(), 0.01);
     EXPECT_TRUE(model && model->triangles && model->triangles->count > 0);
