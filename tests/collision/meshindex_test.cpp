@@ -299,6 +299,8 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     EXPECT_EQ(meshIndexBuildTurned(n, nullptr, model.m.boxMax, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, nullptr, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, nullptr, 12), nullptr);
+    for (const int32_t sectors : {0, -3})  // no sector to deal the elements to
+        EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, corners, sectors), nullptr);
     EXPECT_TRUE(meshIndexCount(nullptr) == 0 && !meshIndexTurned(nullptr) && !meshIndexTopsDescend(nullptr));
     for (const double second : {0.5, 1.0, 2.0}) {  // tops descend unless the second rises above the first
         const Vec3 lo2[2] = {{0, 0, 0}, {0, 0, 0}}, hi2[2] = {{1, 1, 1}, {1, 1, second}};
