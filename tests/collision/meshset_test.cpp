@@ -332,6 +332,7 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
                 {4, 1, {{8, 7, 0}, {7, 8, 0}, {7.3, 7.3, 0}, {100, 0, 0}}, 1, false},
                 {4, 1.5e307, {{-1, 0, 0}, {1, 0, 0}, {1, 0, 0}, {3, 0, 0}}, 1, false},  // reach near overflow
                 {6, 1e-3, chain, 1, true},
+                {6, 0, chain, 1, true},
                 {6, 1e-3, nanChain, 1, true}};
     for (const auto& c : rows) {
         CollMesh *bulk = collMeshCreate(c.cap), *single = collMeshCreate(c.cap);
