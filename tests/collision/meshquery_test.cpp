@@ -426,8 +426,8 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
 // above: by 3 / cos(tilt) along a tilted vector, by 3 straight up when the list has no vectors or the
 // lift is fixed to +z.
 TEST(MeshQuery, ListLiftFollowsThePointVector) {
-    const double tilt = 25 * M_PI / 180;
-    const Vec3 u{std::sin(tilt), 0, std::cos(tilt)};
+    const double tilt = 25 * M_PI / 180, az = 0.6;
+    const Vec3 u{std::sin(tilt) * std::cos(az), std::sin(tilt) * std::sin(az), std::cos(tilt)};
     struct Case {
         bool vectors;
         int32_t fixedDir;
@@ -451,6 +451,7 @@ TEST(MeshQuery, ListLiftFollowsThePointVector) {
         const double h = c.alongU ? 3 / u.z : 3;
         for (int i = 0; i < 3; ++i) {
             EXPECT_NEAR(l->points[i].x, i + (c.alongU && i != 1 ? h * u.x : 0), 1e-9) << c.vectors << i;
+            EXPECT_NEAR(l->points[i].y, c.alongU && i != 1 ? h * u.y : 0, 1e-9) << c.vectors << i;
             EXPECT_NEAR(l->points[i].z, i == 1 ? 2 : 5, 1e-9) << c.vectors << c.fixedDir << i;
         }
         plistFree(l);
