@@ -133,6 +133,7 @@ int32_t curveRefineOnSurface(double tol, const TrimSurface* surface, Plist* curv
     // neighbour before that neighbour.
     for (bool again = true, full = false; again && !full;) {
         again = false;
+        int32_t added = 0;  // counted once the pass's list replaces the curve
         Plist* next = plistCreate(curve->count, 1);
         if (!next || !next->vectors) {  // a list may come without its vectors when memory is short
             plistFree(next);
@@ -163,13 +164,14 @@ int32_t curveRefineOnSurface(double tol, const TrimSurface* surface, Plist* curv
                 return inserted;
             }
             room--;
-            inserted++;
+            added++;
             again = true;
         }
         next->direction = curve->direction;
         next->reserved = curve->reserved;
         std::swap(*curve, *next);
         plistFree(next);
+        inserted += added;
     }
     return inserted;
 }

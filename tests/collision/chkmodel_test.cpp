@@ -59,8 +59,10 @@ TEST(ChkModel, OffsetToolRules) {
         EXPECT_DOUBLE_EQ(t.m.parts->tool.radius, c.partRadius);
         EXPECT_DOUBLE_EQ(t.m.parts->tool.size2, c.partSize2);
     }
-    testmesh::Model edge({}, kBallMill, 1e-5);  // exactly 1e-5 is not above it
-    EXPECT_EQ(chkModelOffsetTool(&edge.m, 0.0), 0);
+    testmesh::Model edge({}, kBallMill, 2e-5);  // a radius left at exactly 1e-5 is not above it
+    edge.m.parts = newPart(2e-5, nullptr);
+    EXPECT_EQ(chkModelOffsetTool(&edge.m, -1e-5), 0);
+    EXPECT_TRUE(edge.m.tool->radius == 2e-5 && edge.m.parts->tool.radius == 2e-5);
 }
 
 TEST(ChkModel, CloneOwnsToolAndPartsButSharesMesh) {

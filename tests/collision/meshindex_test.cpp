@@ -219,7 +219,10 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, model.m.triangles->data[0].p, 12);
     ASSERT_NE(plain, nullptr);
     ASSERT_NE(turned, nullptr);
-    const std::vector<Vec3> lo(model.m.boxMin, model.m.boxMin + n), hi(model.m.boxMax, model.m.boxMax + n);
+    // The boxes as given, past one before them that every query keeps (the highest): the walks read n.
+    std::vector<Vec3> lo{{-1e9, -1e9, -1e9}}, hi{{1e9, 1e9, 1e9}};
+    lo.insert(lo.end(), model.m.boxMin, model.m.boxMin + n);
+    hi.insert(hi.end(), model.m.boxMax, model.m.boxMax + n);
     struct Top {
         const Vec3 *hi, *lo;
         const std::vector<bool>* kept;
@@ -240,6 +243,7 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     };
     auto visit = [](void* ctx, int32_t j) {
         Top& t = *static_cast<Top*>(ctx);
+        if (j < 0 || j >= int32_t(t.seen.size())) return ++t.under, t.best;
         if ((*t.kept)[j]) t.best = std::max(t.best, std::ceil(t.hi[j].z));
         t.under += t.hi[j].z < t.zLimit;
         t.seen[j] = true;
@@ -262,7 +266,7 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         std::vector<int32_t> list;
         meshIndexQuery(plain, model.m.boxMin, model.m.boxMax, &query, &list);
         std::vector<int32_t> flat;  // a turned index tests every box itself (of exactly n): the same answer
-        meshIndexQuery(turned, lo.data(), hi.data(), &query, &flat);
+        meshIndexQuery(turned, lo.data() + 1, hi.data() + 1, &query, &flat);
         EXPECT_EQ(flat, list) << q;
         std::vector<bool> kept(n, false);
         double want = -1e9;
@@ -282,7 +286,7 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
                   0};
             t.plan = k == 0 ? &query : nullptr;
             const MeshBoundVisitor v{&t, bound, visit, told, k == 2 ? +still : nullptr};
-            meshIndexBestFirst(k == 0 ? plain : turned, lo.data(), hi.data(), &query, &v, -1e9);  // exactly n
+            meshIndexBestFirst(k == 0 ? plain : turned, lo.data() + 1, hi.data() + 1, &query, &v, -1e9);
             EXPECT_EQ(t.best, want) << q << " " << k;
             EXPECT_TRUE(t.under == 0 && t.off2d == 0) << q << " " << k;
             EXPECT_TRUE(t.c == 1 && t.s == 0) << q << " " << k;
@@ -299,6 +303,8 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     EXPECT_EQ(meshIndexBuildTurned(n, nullptr, model.m.boxMax, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, nullptr, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, nullptr, 12), nullptr);
+    for (const int32_t sectors : {0, -3})  // no sector to deal the elements to
+        EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, corners, sectors), nullptr);
     EXPECT_TRUE(meshIndexCount(nullptr) == 0 && !meshIndexTurned(nullptr) && !meshIndexTopsDescend(nullptr));
     for (const double second : {0.5, 1.0, 2.0}) {  // tops descend unless the second rises above the first
         const Vec3 lo2[2] = {{0, 0, 0}, {0, 0, 0}}, hi2[2] = {{1, 1, 1}, {1, 1, second}};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -397,14 +398,36 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
     EXPECT_EQ(chkModelList(&t.m, l, 1, nullptr, 0, &prm), 1);
     EXPECT_EQ(l->count, 10);
     plistFree(l);
+    // On a straight path a point of a kind the change test reports has the pairs on both sides of it
+    // halved to 2^-7 with extraTest; without it, or of the ordinary kind, nothing is inserted.
+    const struct {
+        int32_t extraTest, kind;
+        bool halved;
+    } kinds[] = {{1, kPointKind4, true}, {1, kPointKind12, true}, {0, kPointKind4, false}, {1, 0, false}};
+    for (const auto& k : kinds) {
+        Plist* s = line(5, 0);
+        ASSERT_NE(s, nullptr);
+        s->flags[2] = uint16_t(k.kind << 8);
+        initChkParams(&prm);
+        prm.markLifted = 0, prm.extraTest = k.extraTest;
+        EXPECT_EQ(chkModelList(&t.m, s, 1, nullptr, 0, &prm), 1);
+        std::vector<double> want{0, 1, 2, 3, 4};
+        for (int e = 1; k.halved && e <= 7; ++e)
+            want.push_back(2 - std::ldexp(1, -e)), want.push_back(2 + std::ldexp(1, -e));
+        std::sort(want.begin(), want.end());
+        ASSERT_EQ(s->count, int32_t(want.size())) << k.kind << " " << k.extraTest;
+        for (int32_t i = 0; i < s->count; ++i)
+            EXPECT_TRUE(s->parameters[i] == want[i] && s->points[i].x == want[i]) << i;
+        plistFree(s);
+    }
 }
 
 // A ball 5 in radius whose centre sits 2 above a plate rises along the point's vector until it is 5
 // above: by 3 / cos(tilt) along a tilted vector, by 3 straight up when the list has no vectors or the
 // lift is fixed to +z.
 TEST(MeshQuery, ListLiftFollowsThePointVector) {
-    const double tilt = 25 * M_PI / 180;
-    const Vec3 u{std::sin(tilt), 0, std::cos(tilt)};
+    const double tilt = 25 * M_PI / 180, az = 0.6;
+    const Vec3 u{std::sin(tilt) * std::cos(az), std::sin(tilt) * std::sin(az), std::cos(tilt)};
     struct Case {
         bool vectors;
         int32_t fixedDir;
@@ -428,6 +451,7 @@ TEST(MeshQuery, ListLiftFollowsThePointVector) {
         const double h = c.alongU ? 3 / u.z : 3;
         for (int i = 0; i < 3; ++i) {
             EXPECT_NEAR(l->points[i].x, i + (c.alongU && i != 1 ? h * u.x : 0), 1e-9) << c.vectors << i;
+            EXPECT_NEAR(l->points[i].y, c.alongU && i != 1 ? h * u.y : 0, 1e-9) << c.vectors << i;
             EXPECT_NEAR(l->points[i].z, i == 1 ? 2 : 5, 1e-9) << c.vectors << c.fixedDir << i;
         }
         plistFree(l);

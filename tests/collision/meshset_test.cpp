@@ -63,6 +63,14 @@ void randomWalks(Lines* lines, double half, int count) {
     }
 }
 
+// A seed of the run generator whose first draw is `draw`, found by trying them in turn.
+uint32_t seedDrawing(int32_t draw) {
+    for (uint32_t s = 0;; s++) {
+        Rng r{s};
+        if (rngStep(&r) == draw) return s;
+    }
+}
+
 int leaves(const CollTreeNode* n) {
     return !n ? 0 : (!n->left && !n->right) ? 1 : leaves(n->left) + leaves(n->right);
 }
@@ -293,11 +301,12 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         collMeshFree(fromSides);
         collMeshFree(single);
     }
-    // Capacities that run out at an edge's second end, a new point after a known one; tolerances whose
-    // extents of 1e12 tolerances (or squares) leave the one-pass build's range; a point within the
-    // tolerance of two whose first met in the cells is not the one to take (keys above, keys below, equal
-    // keys below and above: the first stored, the last stored); memory short for the one-pass build (-1,
-    // nothing written), which ends out of its range never need.
+    // Capacities that run out at an edge's second end, a new point after a known one, or at its first end
+    // before a known one (no edge to nowhere); tolerances whose extents of 1e12 tolerances (or squares)
+    // leave the one-pass build's range; a point within the tolerance of two whose first met in the cells
+    // is not the one to take (keys above, keys below, equal keys below and above: the first stored, the
+    // last stored); memory short for the one-pass build (-1, nothing written), which ends out of its
+    // range never need.
     const std::vector<Vec3> chain = {{0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2, 0, 0}, {3, 0, 0}};
     const Vec3 o{0, 0, 0}, x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1}, nan{NAN, 0, 0};
     const std::vector<Vec3> pairs = {o, x, o, y, o, z, x, y, x, z, y, z}, nanChain = {nan, x, x, y};
@@ -313,6 +322,7 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
     } rows[] = {{1, 0, chain, -1, false},
                 {3, 0, chain, -1, false},
                 {4, 0, pairs, -1, false},
+                {2, 0.5, {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 0, 0}}, -1, false},
                 {4, tiny, tinyEnds, 1, false},
                 {4, NAN, chain, -1, false},
                 {2, 0, {{1, 0, 0}, {std::nextafter(1.0, 2.0), 0, 0}}, 1, false},  // keys a last bit apart
@@ -322,6 +332,7 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
                 {4, 1, {{8, 7, 0}, {7, 8, 0}, {7.3, 7.3, 0}, {100, 0, 0}}, 1, false},
                 {4, 1.5e307, {{-1, 0, 0}, {1, 0, 0}, {1, 0, 0}, {3, 0, 0}}, 1, false},  // reach near overflow
                 {6, 1e-3, chain, 1, true},
+                {6, 0, chain, 1, true},
                 {6, 1e-3, nanChain, 1, true}};
     for (const auto& c : rows) {
         CollMesh *bulk = collMeshCreate(c.cap), *single = collMeshCreate(c.cap);
@@ -403,7 +414,11 @@ TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
     const double values[] = {0.0, -0.0, 1.0, -1.0, 2.5};
     for (int n = 0; n < 120; n++) {
         collMeshUseWide(n % 2);  // the processor's wide compares and the narrow ones alike
-        const int32_t vertices = 20 + rngBelow(n % 3 ? 2000 : 200), edges = 1 + rngBelow(n % 3 ? 4000 : 900);
+        // A third of the runs start at a pivot on the run's last element (or its first), the run of odd
+        // length: the last one then falls to the scan's single tail compare.
+        const bool endPivot = n % 12 < 4;
+        const int32_t vertices = 20 + rngBelow(n % 3 ? 2000 : 200);
+        const int32_t edges = endPivot ? 101 + 2 * rngBelow(300) : 1 + rngBelow(n % 3 ? 4000 : 900);
         CollMesh* mesh = collMeshCreate(std::max(vertices, edges));
         ASSERT_TRUE(mesh);
         for (int32_t v = 0; v < vertices; v++) {
@@ -426,7 +441,8 @@ TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
         }
         mesh->vertexCount = vertices, mesh->edgeCount = edges;
         PlainTree plain{mesh, std::vector<CollEdge>(mesh->edges, mesh->edges + edges), {}};
-        const uint32_t seed = static_cast<uint32_t>(rngNext());
+        const uint32_t seed =
+            endPivot ? seedDrawing(n % 12 < 2 ? kRngMax : 0) : static_cast<uint32_t>(rngNext());
         rngSeed(seed);
         plain.build(0, edges - 1);
         const int32_t plainDraw = rngNext();
@@ -1067,11 +1083,12 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
     char tiny[2] = {'x', 'x'};  // room for the terminator alone: the empty text, never a cut path
     EXPECT_EQ(meshSetTmpPath("t", tiny, 1), 0);
     EXPECT_EQ(tiny[0], '\0');
-    // A list array made by hand without room to spare past its one list: that list's edges alone, in
-    // room for as many vertices and edges as it has points.
+    // A list array made by hand over the first of two lists, without room to spare past it: that list's
+    // edges alone, in room for as many vertices and edges as it has points.
     Lines one;
     one.add({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
-    Plist* only[1] = {one.array->lists[0]};
+    one.add({{5, 0, 0}, {6, 0, 0}});
+    Plist* only[2] = {one.array->lists[0], one.array->lists[1]};
     PlistArray exact{1, 1, only, nullptr, nullptr, nullptr, nullptr};
     CollMesh* m = collMeshFromPolylines(&exact, 1e-3);
     EXPECT_TRUE(m && m->vertexCount == 3 && m->edgeCount == 2 && m->vertexCapacity == 3 &&

@@ -135,6 +135,14 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
     chkModelInit(&model, kMeshFacets);  // a facet model read for its elements alone: its facets
     ASSERT_EQ(polymeshLoadTriangles(&model, path.c_str()), kPolymeshOk);
     EXPECT_TRUE(model.facetCount == 1 && model.facets && !model.triangles && !model.boxMin);
+    // A mirror made but switched off for meshes leaves the facets in frame A alone.
+    const Vec3 at{1, 0, 0}, axis{1, 0.5, 0}, o{};
+    ASSERT_EQ(framePairCreate(&at, &axis, &o, &o), 1);
+    framePairSetFlag(kFramePairMeshes, 0);
+    polymeshFree(&model);
+    ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
+    const Vec3 first = model.facets[0].p[0];
+    EXPECT_EQ(dist3D(&first, &moved), 0.0);
 }
 
 TEST_F(Polymesh, FacetGroupHookSeesTheStagesAndCanRefuse) {

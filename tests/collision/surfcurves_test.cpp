@@ -171,6 +171,21 @@ TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
         EXPECT_EQ(curveRefineOnSurface(tol, &rec, line), want) << tol;
         plistFree(line);
     }
+    // Memory short at each allocation in turn: the number told is the number the curve holds beyond its
+    // two ends, still first and last, in parameter order.
+    for (long k = 1; k == 1 || allocfail::fired(); ++k) {
+        Plist* line = plistCreate(2, 1);
+        ASSERT_NE(line, nullptr);
+        const Vec3 ends[2] = {{0, 0, 0}, {50, 0, 0}}, uv[2] = {{0, 0, 0}, {0.5, 0, 0}};
+        for (int e = 0; e < 2; e++) plistAppend(line, e, &ends[e], 0, &uv[e], 0);
+        allocfail::arm(k);
+        const int32_t added = curveRefineOnSurface(12.4, &rec, line);
+        allocfail::disarm();
+        ASSERT_EQ(line->count, 2 + added) << k;
+        EXPECT_TRUE(line->points[0].x == 0 && line->points[line->count - 1].x == 50) << k;
+        for (int32_t i = 1; i < line->count; i++) EXPECT_GT(line->parameters[i], line->parameters[i - 1]);
+        plistFree(line);
+    }
     // An empty curve, a missing surface or curve: nothing inserted, nothing changed.
     Plist* empty = plistCreate(4, 1);
     ASSERT_NE(empty, nullptr);
@@ -251,6 +266,8 @@ TEST_F(SurfCurvesTest, TemporaryPathsFitTheirRoomOrAreRefused) {
     const std::string path = planeFile("long.kvx", 1);
     meshSetSetFolders((dir.path + "/" + std::string(1100, 'd')).c_str(), KV_BIN_DIR);
     EXPECT_EQ(meshLoadViaTmp3df(path.c_str(), 0.01), nullptr);
+    // Nor are the wires of two surfaces taken, though their loops are read without the folder.
+    EXPECT_EQ(collMeshFromSurfaceFile(planeFile("two.kvx", 2).c_str(), 1e-3, 0.0), nullptr);
     meshSetSetFolders(dir.path.c_str(), KV_BIN_DIR);
     CheckModel* model = meshLoadViaTmp3df(path.c_str(), 0.01);
     EXPECT_TRUE(model && model->triangles && model->triangles->count > 0);
