@@ -191,6 +191,8 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
         EXPECT_EQ(projA_place(&p, 10, &ring, nullptr, 0, &c, &cls), 1);
         EXPECT_EQ(c.z, -50 + h);
     }
+    p = {0, 0, 0};  // and a flat end started level with the facet touches it
+    EXPECT_EQ(projA_place(&p, 10, &flat, nullptr, 0, &c, &cls), 2);
     // A radius or flat end on a plate keeps its contact: a level speck beside the axis is passed over.
     const Triangle3D speck{{{1, -0.2, 0}, {1.3, 0.2, 0}, {1.3, -0.2, 0}}};
     for (const auto& [type, r] : {std::pair{kRadiusMill, 0.5}, {kEndMill, 0.0}}) {
