@@ -299,6 +299,7 @@ TEST(Plunge, AllocationFailureEndsTheWalkOrLeavesItWhole) {
     double pairs[] = {2.1, 2.4};
     PlungeIntervals iv{1, pairs, 0, nullptr};
     Vec2 corners[] = {{0, 0}, {3, 0}, {3, 2}};
+    int told = 0;
     auto run = [&](long n, int32_t room, std::vector<double>* params) {
         PlungeRun s(3.0, 0.008, 0.0, NAN, {testmesh::slopeTri(0, 0.5, 60)});
         profileFreeList(s.prof);
@@ -309,10 +310,14 @@ TEST(Plunge, AllocationFailureEndsTheWalkOrLeavesItWhole) {
         s.path = plistCreate(room, 0);
         if (!s.path) return -9;
         set_prof_mode(1);
+        MessageCapture capture(9);
         allocfail::arm(n);
         const int r = plunge_along_profile(&s.mesh.m, s.path);
         allocfail::disarm();
         params->assign(s.path->parameters, s.path->parameters + s.path->count);
+        // The one shortage the walk tells of: its list of nearby elements (it then takes them all).
+        for (const auto& m : capture.messages()) EXPECT_EQ(m.rfind("331,", 0), 0u) << m;
+        told += !capture.messages().empty();
         return r;
     };
     for (const int32_t room : {2, 8, 9}) {  // the path grows at other steps of the walk
@@ -328,6 +333,7 @@ TEST(Plunge, AllocationFailureEndsTheWalkOrLeavesItWhole) {
         }
         EXPECT_GT(failures, room == 2 ? 3 : 0);
     }
+    EXPECT_GT(told, 0);
 }
 
 TEST(Plunge, BoundaryTest) {
