@@ -415,6 +415,14 @@ TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
         EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
         EXPECT_EQ(s.path->points[0].z, 5.0) << c.p.x - X << " " << c.p.y - Y;
     }
+    // A ring tool reaches to its outer radius (half its size, 3), past its radius 1: a plate 2 beside
+    // the profile is kept for it, and its flat ring at the reference rests on the plate.
+    {
+        PlungeRun s(4.0, 0.008, 0.0, NAN, {Triangle3D{{{-10, 2, 5}, {20, 2, 5}, {5, 12, 5}}}});
+        *s.mesh.m.tool = ToolGeom{kToolNoBoxLift, 1, 0, 0, 0, 6, 0, 0, 0};
+        EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        EXPECT_EQ(s.path->points[0].z, 5.0);
+    }
     // Parameters 0, 0.9 and 1 on a line 100 long with a corner at 50: the last point, 5e-6 past the end
     // at the last segment's 500 per unit of parameter (the first's 56 would not reach), stands at
     // x = 100.0025, and the ball there meets the plate's edge at 101.002, 0.9995 off: its centre sits
