@@ -86,6 +86,14 @@ TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
         EXPECT_EQ(query(assembly, Vec3{0, -7, std::sqrt(2487.0)}, f, &angle), 0);
         EXPECT_EQ(angle, 1.5);
     }
+    // Exactly as far as the tip's rim (3-4-5): the first segment is met at its start, asin(1) off; by
+    // the assembly, and by the profile once the assembly is freed.
+    for (const int freed : {0, 1}) {
+        if (freed) toolAssemblyFree();
+        double rim = 1.5;
+        ASSERT_EQ(query(1 - freed, Vec3{3, 0, 4}, f, &rim), 2) << freed;
+        EXPECT_NEAR(rim, std::atan2(3.0, 4.0) - M_PI / 2, 1e-12) << freed;
+    }
 }
 
 // Seeded tools, frames and points: a new smallest angle turns the point back onto the tool's outline, on
