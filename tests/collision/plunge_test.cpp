@@ -160,8 +160,8 @@ TEST(Plunge, EndMillClosesInOnBothBendsOfASteepRise) {
 }
 
 TEST(Plunge, IntervalsAndTheirMidpoints) {
-    double pairs[] = {2.1, 2.4, 3.0, 5.5, 5.7, 5.9};
-    PlungeIntervals iv{3, pairs, 0, nullptr};
+    double pairs[] = {1.002, 1.02, 2.1, 2.4, 3.0, 5.5, 5.7, 5.9};
+    PlungeIntervals iv{4, pairs, 0, nullptr};
     PlungeRun s(6.0, 0.008);
     s.mesh.m.plungeIntervals = &iv;
     ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
@@ -172,6 +172,7 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     EXPECT_TRUE(has(2.25));
     EXPECT_FALSE(has(4.25));  // 2.5 is longer than twice the step
     EXPECT_TRUE(has(5.8));    // the pass goes on after the first
+    EXPECT_FALSE(has(1.011));  // within the tolerance of the march's point at 1.008
     s.mesh.m.intervalTest = 1;
     // Each pair holds from 1e-5 before its start to 1e-5 past its end (that end excluded).
     for (double at :
