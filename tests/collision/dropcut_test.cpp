@@ -191,8 +191,16 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
         EXPECT_EQ(projA_place(&p, 10, &ring, nullptr, 0, &c, &cls), 1);
         EXPECT_EQ(c.z, -50 + h);
     }
-    p = {0, 0, 0};  // and a flat end started level with the facet touches it
+    p = {0, 0, 0};  // a flat end started level with the facet touches it, also through the box walk
     EXPECT_EQ(projA_place(&p, 10, &flat, nullptr, 0, &c, &cls), 2);
+    LiftBoxTable* boxes = liftBoxTableCreate(4);
+    ASSERT_NE(boxes, nullptr);
+    projB_set_params(t.tris, t.lo.data(), t.hi.data(), boxes, -10, 10, 0);
+    setLiftBoxes(t.lo.data(), t.hi.data());
+    p = {0, 0, 0};
+    EXPECT_EQ(projB_place(&p, 10, &flat, nullptr, 0, &c, &cls), 2);
+    EXPECT_EQ(boxes->count, 1);
+    liftBoxTableFree(boxes);
     // A radius or flat end on a plate keeps its contact: a level speck beside the axis is passed over.
     const Triangle3D speck{{{1, -0.2, 0}, {1.3, 0.2, 0}, {1.3, -0.2, 0}}};
     for (const auto& [type, r] : {std::pair{kRadiusMill, 0.5}, {kEndMill, 0.0}}) {
