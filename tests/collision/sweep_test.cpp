@@ -169,6 +169,8 @@ TEST(Sweep, FeatureContactsAndBounds) {
         EXPECT_TRUE(sweepKernel(type, &m) == kSweepNone && m.best == -1e9) << type;
         EXPECT_NEAR(sweepReachTravel(type, &m), 5, 1e-6) << type;
     }
+    const KernelBlock tubeless = blockOf(3, 5, 0, aside, {0, 0, 0});  // a torus without a tube: a flat end
+    EXPECT_NEAR(sweepReachTravel(3, &tubeless), 5, 1e-6);
 }
 
 TEST(Sweep, KernelsMatchBruteForceContact) {
