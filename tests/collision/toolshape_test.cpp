@@ -85,6 +85,9 @@ TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
         EXPECT_EQ(query(assembly, Vec3{NAN, 0, 30}, f, &angle), 0);
         EXPECT_EQ(query(assembly, Vec3{0, -7, std::sqrt(2487.0)}, f, &angle), 0);
         EXPECT_EQ(angle, 1.5);
+        // Exactly as far off the plane as the shaft's radius: still reached, on the shaft's edge.
+        ASSERT_EQ(query(assembly, Vec3{1, 5, 30}, f, &angle), 2);
+        EXPECT_NEAR(angle, std::atan2(1.0, 30.0), 1e-12);
     }
     // Exactly as far as the tip's rim (3-4-5): the first segment is met at its start, asin(1) off; by
     // the assembly, and by the profile once the assembly is freed.
