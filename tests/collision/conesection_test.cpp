@@ -112,7 +112,8 @@ TEST(ConeSection, SpecksAboutTheLowestPointOfATiltedSection) {
         const Vec3 low{-z * sn * ch - r * up * ch, -z * sn * sh - r * up * sh, z * up - r * sn};
         for (const double eps : {1e-3, -1e-3}) {
             const double h = low.z + eps;
-            testmesh::Model t({{{{low.x - 1e-3, low.y - 1e-3, h}, {low.x + 1e-3, low.y - 1e-3, h},
+            testmesh::Model t({{{{low.x - 1e-3, low.y - 1e-3, h},
+                                 {low.x + 1e-3, low.y - 1e-3, h},
                                  {low.x, low.y + 1e-3, h}}}},
                               kBallMill, 1.0);
             t.m.tolerance = 1e-9;

@@ -170,8 +170,8 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
                            [t](double p) { return std::fabs(p - t) < 1e-12; });
     };
     EXPECT_TRUE(has(2.25));
-    EXPECT_FALSE(has(4.25));  // 2.5 is longer than twice the step
-    EXPECT_TRUE(has(5.8));    // the pass goes on after the first
+    EXPECT_FALSE(has(4.25));   // 2.5 is longer than twice the step
+    EXPECT_TRUE(has(5.8));     // the pass goes on after the first
     EXPECT_FALSE(has(1.011));  // within the tolerance of the march's point at 1.008
     s.mesh.m.intervalTest = 1;
     // Each pair holds from 1e-5 before its start to 1e-5 past its end (that end excluded).
