@@ -199,6 +199,7 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
         EXPECT_EQ(radius, 20.0) << stage;
         EXPECT_EQ(toolSegMinRadius(), 5.0) << stage;
         EXPECT_NEAR(out2, 100 * 100 + (stage == 3 ? 20 * 20 : 15 * 15), 1e-9) << stage;
+        EXPECT_EQ(in2, 25.0) << stage;  // the reach starts at the tip's rim, R from the pivot
         // Farther off the swing plane than the widest radius (past the bound's slack, 1e-7 relative)
         // nothing is reached: no angle taken off.
         EXPECT_EQ(toolSegHalfAngleBound(0, out2, 20 + 2.1e-6), -1.0) << stage;
