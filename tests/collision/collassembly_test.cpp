@@ -508,14 +508,15 @@ TEST_F(Assembly, ObstacleTrianglesAreOrderedByHalvedRuns) {
     ftriListFree(loaded);
 }
 
-// The cutter test reads the grid cell under the tip, not one up the tilted axis: a triangle across the
-// shank near the tip is hit, the cell half a cutting length (30) up the axis empty (a far triangle widens
-// the grid past it).
+// The cutter test reads the grid cell under the tip, not one up or down the tilted axis: a triangle across
+// the shank near the tip is hit, the cells half a cutting length (30) either way along the axis empty (far
+// triangles widen the grid past them).
 TEST_F(Assembly, CutterTestReadsTheCellUnderTheTip) {
     tool.tipTop = 30;
     const Vec3 tip{0, 0, 0}, axis{-0.8, 0, 0.6};
     testmesh::Model model({{{{-4, -1.5, 1.8}, {-0.8, -1.5, 1.8}, {-2.4, 2, 1.8}}},
-                           {{{-30, 50, 0}, {-29, 50, 0}, {-29, 51, 0}}}},
+                           {{{-30, 50, 0}, {-29, 50, 0}, {-29, 51, 0}}},
+                           {{{30, -50, 0}, {29, -50, 0}, {29, -51, 0}}}},
                           kBallMill, 2.0);
     ASSERT_EQ(build(&model.m, "", "0000"), 1);
     EXPECT_EQ(coll_check_full(&tip, &axis, nullptr), kCollCutter);

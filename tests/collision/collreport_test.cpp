@@ -35,7 +35,7 @@ TEST(CollReport, InitTable) {
                  {toolOf(2, 3, 0, 2.55, 0, 0), 1, 0.1, 0.1, 2.55, -25},
                  {toolOf(3, 4, 1, 20, 20, 0), 1, 0.5, 0.5, 21, 0},  // tip as long as the cutter
                  {toolOf(3, 4, 1, 20, 5, 3), 1, 0.5, 0.5, 21, -24},
-                 {toolOf(1, 4, 4, 20, 5, 3), 0, 0.5, 0.5, 24, 0}};
+                 {toolOf(1, 4, 0, 20, 5, 3), 0, 0.5, 0.5, 24, 0}};  // a ball: R, whatever its corner
     for (const auto& c : cases) {
         ASSERT_EQ(collrep_create(&c.tool, c.reduce, 0, c.step, 50), 1);
         const CollReport* r = collrep_current();

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "collision/sweep.h"
+#include "geometry/rng.h"
 #include "meshutil.h"
 
 namespace {
@@ -90,6 +91,37 @@ TEST(ConeSection, TiltedAxisStillSeesLowElements) {
         testmesh::Model fin({{{{-500, -10, -6}, {-500, 10, -6}, {-500, 0, top}}}}, kBallMill, 1.0);
         EXPECT_EQ(coneSectionHit(&fin.m, &kOrigin, &rise, 1000, 5, 5, 0, 0), top > -5.0025 ? 1 : 0) << top;
     }
+}
+
+// Swept down a tilted axis, a section is lowest at the end of its motion, at the lower of its rims'
+// lowest points (z |d.z| - r sin tilt above the reference): a speck 1e-3 above that point is met, one
+// 1e-3 below it is not. Seeded tilts, headings and sections widening or narrowing up the axis.
+TEST(ConeSection, SpecksAboutTheLowestPointOfATiltedSection) {
+    rngResetState();
+    int upperLowest = 0;
+    for (int n = 0; n < 60; ++n) {
+        const double tilt = 0.05 + 1.3 * rngUniform(), heading = 2 * M_PI * rngUniform();
+        const double sn = std::sin(tilt), up = std::cos(tilt), ch = std::cos(heading), sh = std::sin(heading);
+        const Vec3 d{sn * ch, sn * sh, -up};
+        const double z1 = 3 * rngUniform(), z2 = z1 + 0.3 + 3 * rngUniform();
+        const double r1 = 0.5 + 4 * rngUniform(), r2 = 0.5 + 4 * rngUniform();
+        const bool upper = z2 * up - sn * r2 < z1 * up - sn * r1;
+        upperLowest += upper;
+        const double z = upper ? z2 : z1, r = upper ? r2 : r1;
+        // Up the axis by z, then r along the rim's most downward direction.
+        const Vec3 low{-z * sn * ch - r * up * ch, -z * sn * sh - r * up * sh, z * up - r * sn};
+        for (const double eps : {1e-3, -1e-3}) {
+            const double h = low.z + eps;
+            testmesh::Model t({{{{low.x - 1e-3, low.y - 1e-3, h},
+                                 {low.x + 1e-3, low.y - 1e-3, h},
+                                 {low.x, low.y + 1e-3, h}}}},
+                              kBallMill, 1.0);
+            t.m.tolerance = 1e-9;
+            EXPECT_EQ(coneSectionHit(&t.m, &kOrigin, &d, 30, r1, r2, z1, z2), eps > 0 ? 1 : 0)
+                << n << " " << upper << " " << eps;
+        }
+    }
+    EXPECT_GT(upperLowest, 5);
 }
 
 // With a grid only the cell under P moved half the length back along the motion (times the sine of the

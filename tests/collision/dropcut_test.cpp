@@ -191,6 +191,16 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
         EXPECT_EQ(projA_place(&p, 10, &ring, nullptr, 0, &c, &cls), 1);
         EXPECT_EQ(c.z, -50 + h);
     }
+    p = {0, 0, 0};  // a flat end started level with the facet touches it, also through the box walk
+    EXPECT_EQ(projA_place(&p, 10, &flat, nullptr, 0, &c, &cls), 2);
+    LiftBoxTable* boxes = liftBoxTableCreate(4);
+    ASSERT_NE(boxes, nullptr);
+    projB_set_params(t.tris, t.lo.data(), t.hi.data(), boxes, -10, 10, 0);
+    setLiftBoxes(t.lo.data(), t.hi.data());
+    p = {0, 0, 0};
+    EXPECT_EQ(projB_place(&p, 10, &flat, nullptr, 0, &c, &cls), 2);
+    EXPECT_EQ(boxes->count, 1);
+    liftBoxTableFree(boxes);
     // A radius or flat end on a plate keeps its contact: a level speck beside the axis is passed over.
     const Triangle3D speck{{{1, -0.2, 0}, {1.3, 0.2, 0}, {1.3, -0.2, 0}}};
     for (const auto& [type, r] : {std::pair{kRadiusMill, 0.5}, {kEndMill, 0.0}}) {
@@ -316,10 +326,13 @@ TEST(DropCut, PlacementMatchesBruteForceDrop) {
 // over the point first meets the box's top (the ball over its plan distance d: top + sqrt(R^2 - d^2);
 // the flat tool: the top; the torus: top + r, or its tube over d - (R - r)), highest first; a listed
 // subset; a table too small for the boxes reports -1; boxes out of the turned bounds are passed over.
-// Boxes 1 and 2 mirror each other about the point's diagonal: equal keys stay in element order.
+// Boxes 1 and 2 mirror each other about the point's diagonal: equal keys stay in element order. Box 6
+// lies exactly R from the point in y: still within reach.
 TEST(DropCut, BoxTableKeysAndOrder) {
-    const std::vector<Vec3> lo = {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {-2, -2, -5}, {9, 9, 0}, {1.5, -4, 2}};
-    const std::vector<Vec3> hi = {{1, 1, 4}, {4, 1, 6}, {1, 4, 6}, {-1, -1, 7}, {10, 10, 9}, {2.5, -2.5, 3}};
+    const std::vector<Vec3> lo = {{0, 0, 0}, {3, 0, 0},    {0, 3, 0}, {-2, -2, -5},
+                                  {9, 9, 0}, {1.5, -4, 2}, {0, -4, 0}};
+    const std::vector<Vec3> hi = {{1, 1, 4},   {4, 1, 6},      {1, 4, 6},   {-1, -1, 7},
+                                  {10, 10, 9}, {2.5, -2.5, 3}, {1, -2.5, 1}};
     const Vec3 p{0.5, 0.5, -100};
     const double R = 3.0, r = 1.0;
     auto plan = [&](size_t j) {
@@ -345,7 +358,7 @@ TEST(DropCut, BoxTableKeysAndOrder) {
         LiftBoxTable* t = liftBoxTableCreate(static_cast<int32_t>(lo.size()));
         ASSERT_NE(t, nullptr);
         EXPECT_EQ(t->capacity, static_cast<int32_t>(lo.size()));
-        ASSERT_EQ(toolLiftOverBoxes(t, lo.data(), hi.data(), 6, nullptr, 0, &tool, &p, nullptr, nullptr),
+        ASSERT_EQ(toolLiftOverBoxes(t, lo.data(), hi.data(), 7, nullptr, 0, &tool, &p, nullptr, nullptr),
                   static_cast<int>(want.size()));
         EXPECT_EQ(t->ok, 1);
         EXPECT_EQ(t->lastListPos, -1);
@@ -357,19 +370,19 @@ TEST(DropCut, BoxTableKeysAndOrder) {
         int32_t odd[] = {1, 3, 5, 7, 0};
         for (const auto& w : want) odd[4] = w.second % 2 ? odd[4] : w.second;
         ASSERT_EQ(
-            toolLiftOverBoxes(t, lo.data(), hi.data(), 6, odd, 4, &tool, &p, nullptr, nullptr),
+            toolLiftOverBoxes(t, lo.data(), hi.data(), 7, odd, 4, &tool, &p, nullptr, nullptr),
             static_cast<int>(std::count_if(want.begin(), want.end(), [](auto w) { return w.second % 2; })));
         EXPECT_EQ(t->lastListPos, 4);
         // Turned bounds far away from the point pass every box over, and so does a box without a height.
-        std::vector<Vec2> rlo(6, Vec2{100, 100}), rhi(6, Vec2{101, 101});
+        std::vector<Vec2> rlo(7, Vec2{100, 100}), rhi(7, Vec2{101, 101});
         EXPECT_EQ(
-            toolLiftOverBoxes(t, lo.data(), hi.data(), 6, nullptr, 0, &tool, &p, rlo.data(), rhi.data()), 0);
+            toolLiftOverBoxes(t, lo.data(), hi.data(), 7, nullptr, 0, &tool, &p, rlo.data(), rhi.data()), 0);
         const Vec3 nan{1, 1, std::numeric_limits<double>::quiet_NaN()};
         EXPECT_EQ(toolLiftOverBoxes(t, lo.data(), &nan, 1, nullptr, 0, &tool, &p, nullptr, nullptr), 0);
         liftBoxTableFree(t);
         t = liftBoxTableCreate(1);
         ASSERT_NE(t, nullptr);
-        EXPECT_EQ(toolLiftOverBoxes(t, lo.data(), hi.data(), 6, nullptr, 0, &tool, &p, nullptr, nullptr), -1);
+        EXPECT_EQ(toolLiftOverBoxes(t, lo.data(), hi.data(), 7, nullptr, 0, &tool, &p, nullptr, nullptr), -1);
         EXPECT_EQ(t->ok, 0);
         liftBoxTableFree(t);
     }

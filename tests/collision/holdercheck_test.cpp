@@ -58,6 +58,7 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
                  {overFoot, 4, 30, 35, 3},
                  {plainExtensionTool(), 4, 45, 50, 1},
                  {tapered, 5.5, 12, 14, 8},
+                 {tapered, 8, 12, 14, 0},  // beside the taper: 6.4 wide at 14, up to 7 at the tip's top
                  {tapered, 4.5, 0, 1, 8},  // the taper's foot: 5 cos 5 degrees out, 5 sin 5 below the tip
                  {straight, 5.5, 12, 14, 0},
                  {chamfered, 6.2, 24, 26, 2},  // the upper extension cylinder is still tested

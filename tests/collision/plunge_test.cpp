@@ -160,8 +160,8 @@ TEST(Plunge, EndMillClosesInOnBothBendsOfASteepRise) {
 }
 
 TEST(Plunge, IntervalsAndTheirMidpoints) {
-    double pairs[] = {2.1, 2.4, 3.0, 5.5, 5.7, 5.9};
-    PlungeIntervals iv{3, pairs, 0, nullptr};
+    double pairs[] = {1.002, 1.02, 2.1, 2.4, 3.0, 5.5, 5.7, 5.9};
+    PlungeIntervals iv{4, pairs, 0, nullptr};
     PlungeRun s(6.0, 0.008);
     s.mesh.m.plungeIntervals = &iv;
     ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
@@ -170,8 +170,9 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
                            [t](double p) { return std::fabs(p - t) < 1e-12; });
     };
     EXPECT_TRUE(has(2.25));
-    EXPECT_FALSE(has(4.25));  // 2.5 is longer than twice the step
-    EXPECT_TRUE(has(5.8));    // the pass goes on after the first
+    EXPECT_FALSE(has(4.25));   // 2.5 is longer than twice the step
+    EXPECT_TRUE(has(5.8));     // the pass goes on after the first
+    EXPECT_FALSE(has(1.011));  // within the tolerance of the march's point at 1.008
     s.mesh.m.intervalTest = 1;
     // Each pair holds from 1e-5 before its start to 1e-5 past its end (that end excluded).
     for (double at :
@@ -299,6 +300,7 @@ TEST(Plunge, AllocationFailureEndsTheWalkOrLeavesItWhole) {
     double pairs[] = {2.1, 2.4};
     PlungeIntervals iv{1, pairs, 0, nullptr};
     Vec2 corners[] = {{0, 0}, {3, 0}, {3, 2}};
+    int told = 0;
     auto run = [&](long n, int32_t room, std::vector<double>* params) {
         PlungeRun s(3.0, 0.008, 0.0, NAN, {testmesh::slopeTri(0, 0.5, 60)});
         profileFreeList(s.prof);
@@ -309,10 +311,14 @@ TEST(Plunge, AllocationFailureEndsTheWalkOrLeavesItWhole) {
         s.path = plistCreate(room, 0);
         if (!s.path) return -9;
         set_prof_mode(1);
+        MessageCapture capture(9);
         allocfail::arm(n);
         const int r = plunge_along_profile(&s.mesh.m, s.path);
         allocfail::disarm();
         params->assign(s.path->parameters, s.path->parameters + s.path->count);
+        // The one shortage the walk tells of: its list of nearby elements (it then takes them all).
+        for (const auto& m : capture.messages()) EXPECT_EQ(m.rfind("331,", 0), 0u) << m;
+        told += !capture.messages().empty();
         return r;
     };
     for (const int32_t room : {2, 8, 9}) {  // the path grows at other steps of the walk
@@ -328,6 +334,7 @@ TEST(Plunge, AllocationFailureEndsTheWalkOrLeavesItWhole) {
         }
         EXPECT_GT(failures, room == 2 ? 3 : 0);
     }
+    EXPECT_GT(told, 0);
 }
 
 TEST(Plunge, BoundaryTest) {
@@ -408,6 +415,14 @@ TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
         ASSERT_NE(s.prof, nullptr);
         EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
         EXPECT_EQ(s.path->points[0].z, 5.0) << c.p.x - X << " " << c.p.y - Y;
+    }
+    // A ring tool reaches to its outer radius (half its size, 3), past its radius 1: a plate 2 beside
+    // the profile is kept for it, and its flat ring at the reference rests on the plate.
+    {
+        PlungeRun s(4.0, 0.008, 0.0, NAN, {Triangle3D{{{-10, 2, 5}, {20, 2, 5}, {5, 12, 5}}}});
+        *s.mesh.m.tool = ToolGeom{kToolNoBoxLift, 1, 0, 0, 0, 6, 0, 0, 0};
+        EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        EXPECT_EQ(s.path->points[0].z, 5.0);
     }
     // Parameters 0, 0.9 and 1 on a line 100 long with a corner at 50: the last point, 5e-6 past the end
     // at the last segment's 500 per unit of parameter (the first's 56 would not reach), stands at

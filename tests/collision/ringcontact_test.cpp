@@ -173,10 +173,11 @@ TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
     RingSweep one = sweepFrom(M_PI / 2, -1, M_PI / 2);
     ASSERT_EQ(ringMeshContact(&alone.m, &one, 0, nullptr, 0, &centre), 1);
     EXPECT_NEAR(centre.x, kR * 0.6, 1e-9);
-    // Listed alone, the wall gives that contact too; the list is read to its count and no further.
-    const std::unique_ptr<int32_t[]> wallOnly(new int32_t[1]{1});
+    // Listed alone, the wall gives that contact too; the list is read to its count and no further, its
+    // indices off the mesh passed over.
+    const std::unique_ptr<int32_t[]> wallOnly(new int32_t[3]{-1, 1 << 28, 1});
     RingSweep listed = sweepFrom(M_PI / 2, -1, M_PI / 2);
-    ASSERT_EQ(ringMeshContact(&m.m, &listed, 0, wallOnly.get(), 1, &centre), 1);
+    ASSERT_EQ(ringMeshContact(&m.m, &listed, 0, wallOnly.get(), 3, &centre), 1);
     EXPECT_NEAR(centre.x, kR * 0.6, 1e-9);
     struct Case {
         double tol, r, step;

@@ -169,6 +169,19 @@ TEST(Sweep, FeatureContactsAndBounds) {
         EXPECT_TRUE(sweepKernel(type, &m) == kSweepNone && m.best == -1e9) << type;
         EXPECT_NEAR(sweepReachTravel(type, &m), 5, 1e-6) << type;
     }
+    const KernelBlock tubeless = blockOf(3, 5, 0, aside, {0, 0, 0});  // a torus without a tube: a flat end
+    EXPECT_NEAR(sweepReachTravel(3, &tubeless), 5, 1e-6);
+    // A plate a million ahead: the reach travel's slack grows with the distances, so it stays no later
+    // than the contact (a million less the shape's height ahead on the axis).
+    const Vec3 deep[3] = {{-1, -1, 0}, {2, -1, 0}, {-1, 2, 0}};
+    sweepSetDirection(&down);
+    for (const auto& [type, r, ahead] : {std::tuple{1, 0.0, 5.0}, {2, 0.0, 0.0}, {3, 1.0, 1.0}}) {
+        KernelBlock b = blockOf(type, 5, r, deep, {0, 0, 1e6});
+        b.best = -2e6;
+        ASSERT_NE(sweepKernel(type, &b), kSweepNone) << type;
+        EXPECT_NEAR(-b.best, 1e6 - ahead, 1e-6) << type;
+        EXPECT_LE(sweepReachTravel(type, &b), -b.best) << type;
+    }
 }
 
 TEST(Sweep, KernelsMatchBruteForceContact) {

@@ -85,6 +85,17 @@ TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
         EXPECT_EQ(query(assembly, Vec3{NAN, 0, 30}, f, &angle), 0);
         EXPECT_EQ(query(assembly, Vec3{0, -7, std::sqrt(2487.0)}, f, &angle), 0);
         EXPECT_EQ(angle, 1.5);
+        // Exactly as far off the plane as the shaft's radius: still reached, on the shaft's edge.
+        ASSERT_EQ(query(assembly, Vec3{1, 5, 30}, f, &angle), 2);
+        EXPECT_NEAR(angle, std::atan2(1.0, 30.0), 1e-12);
+    }
+    // Exactly as far as the tip's rim (3-4-5): the first segment is met at its start, asin(1) off; by
+    // the assembly, and by the profile once the assembly is freed.
+    for (const int freed : {0, 1}) {
+        if (freed) toolAssemblyFree();
+        double rim = 1.5;
+        ASSERT_EQ(query(1 - freed, Vec3{3, 0, 4}, f, &rim), 2) << freed;
+        EXPECT_NEAR(rim, std::atan2(3.0, 4.0) - M_PI / 2, 1e-12) << freed;
     }
 }
 
@@ -188,6 +199,7 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
         EXPECT_EQ(radius, 20.0) << stage;
         EXPECT_EQ(toolSegMinRadius(), 5.0) << stage;
         EXPECT_NEAR(out2, 100 * 100 + (stage == 3 ? 20 * 20 : 15 * 15), 1e-9) << stage;
+        EXPECT_EQ(in2, 25.0) << stage;  // the reach starts at the tip's rim, R from the pivot
         // Farther off the swing plane than the widest radius (past the bound's slack, 1e-7 relative)
         // nothing is reached: no angle taken off.
         EXPECT_EQ(toolSegHalfAngleBound(0, out2, 20 + 2.1e-6), -1.0) << stage;
