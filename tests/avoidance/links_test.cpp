@@ -829,6 +829,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         {kMacroApproach, -1, {{2, 7, 444}, {1, 6, 111}, {0, 5, 111}}, 444.0},
         {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}}},  // its offset point, 0 away, is the same
         {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}, {2, 8, 0}}, 0.0, 1.0},  // 1 away along +z
+        {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}, {2, 8, 444}}, 444.0, 1.0},
     };
     for (const auto& k : cases) {
         SetUp();
@@ -845,6 +846,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
             EXPECT_EQ(gOut[i].p.z, k.emitted[i][1]) << i;
             EXPECT_EQ(gOut[i].feed, k.emitted[i][2]) << i;
         }
+        EXPECT_EQ(ncCurrentFeed(), 0.0);  // a pushed retract feed is taken back
         macroPathFree(p);
     }
     ncSetFeedMode(0);
