@@ -791,7 +791,7 @@ TEST_F(Links, TravelHeightOverNothingAndWithoutAStep) {
     testmesh::Model none({}, kBallMill, 2.0);
     none.m.tolerance = 0.05;
     ctx.safetyDistance = 1.5;
-    const Vec3 A = {0, 0, 3}, B = {10, 4, 7};
+    const Vec3 A = {0, 0, -7}, B = {10, 4, -3};  // below z = 0, which no placed point stands for
     double h = 0;
     // The offset: a ball's radius, a radius mill's corner radius, nothing for an end mill.
     for (const auto& t :
@@ -800,7 +800,7 @@ TEST_F(Links, TravelHeightOverNothingAndWithoutAStep) {
             none.m.tool->toolType = static_cast<uint16_t>(t[0]), none.m.tool->radius = t[1];
             none.m.tool->cornerRadius = t[2], none.m.zLow = floor;
             ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), 0);
-            EXPECT_NEAR(h, 7.0 + t[3] + 1.5, 1e-9) << t[0];
+            EXPECT_NEAR(h, -3.0 + t[3] + 1.5, 1e-9) << t[0];
         }
     none.m.tolerance = 0.0;
     EXPECT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), -4);
