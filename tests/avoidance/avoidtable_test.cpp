@@ -140,7 +140,7 @@ TEST(AvoidTable, InsertKeepsOrderAndInterpolates) {
         t->entries[10].c = t->entries[9].c + 2 * kPi - 0.1;
         ASSERT_GT(t->capacity, 11);
         EXPECT_LE(t->capacity, 3 * t->count / 2 + 1);  // grown by half at a time
-        t->entries[11].c = 42.0;  // spare room past the last entry
+        t->entries[11].c = 42.0;                       // spare room past the last entry
         EXPECT_EQ(avoidBuildTables(t), 1);
         EXPECT_NEAR(t->entries[10].c, t->entries[9].c - 0.1, 1e-12);
         EXPECT_EQ(t->entries[11].c, 42.0);

@@ -187,6 +187,7 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
     triListFree(tl);
     ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->root, nullptr);  // no box to bound nothing
     EXPECT_EQ(axisIntervalsSetModel(-1, m), kAxisBadArgs);
     EXPECT_EQ(axisIntervalsSetModel(kAxisModelSlots, m), kAxisBadArgs);
     ASSERT_EQ(axisIntervalsSetModel(kAxisModelSlots - 1, m), 1);

@@ -455,9 +455,10 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
     linkThinPoints(l, 1e9, 0.01);
     for (int i = 1; i < 9; ++i) EXPECT_EQ(l->flags[i] >> 8 == kPointMarked, i == 1 || i == 2) << i;
     l->flags[1] = l->flags[2] = 0;
-    l->vectors[1] = {std::sin(0.3), 0, std::cos(0.3)};  // turning by more than the step angle
+    l->vectors[1] = l->vectors[4] = {std::sin(0.3), 0, std::cos(0.3)};  // turning by more than the step angle
     linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
     EXPECT_EQ(kept(l), 10);
+    EXPECT_EQ(l->flags[4] >> 8, kPointLink);  // only marks are given back, a link stays one
     plistFree(l);
     // Thinning stops at the first point without a kept neighbour on either side.
     for (int removed : {0, 9}) {

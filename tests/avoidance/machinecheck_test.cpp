@@ -65,10 +65,14 @@ TEST(MachineCheck, HostLimitTiltsBackInTheSamePlane) {
         int host;  // 0: no host module
         double limit;
         int result;
-        double lo, hi;          // the tilt afterwards
+        double lo, hi;                // the tilt afterwards
         double errLo = 9, errHi = 9;  // the host fails there: its error ends the search, the axis kept
-    } cases[] = {{1, 0.3, 1, 0.299, 0.3},    {1, 10.0, 1, 0.5, 0.5},         {1, -1.0, 0, 0.5, 0.5},
-                 {0, 0.3, -1, 0.5, 0.5},     {1, 0.3, -7, 0.5, 0.5, 0.2, 0.26}, {1, 0.3, -7, 0.5, 0.5, 0.28, 0.29}};
+    } cases[] = {{1, 0.3, 1, 0.299, 0.3},
+                 {1, 10.0, 1, 0.5, 0.5},
+                 {1, -1.0, 0, 0.5, 0.5},
+                 {0, 0.3, -1, 0.5, 0.5},
+                 {1, 0.3, -7, 0.5, 0.5, 0.2, 0.26},
+                 {1, 0.3, -7, 0.5, 0.5, 0.28, 0.29}};
     for (const Case& c : cases) {
         machineCheckResetState();
         if (!c.host) machineSetHostModule(nullptr);
