@@ -897,6 +897,14 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         EXPECT_VEC_NEAR(gOut.front().p, (mode == 1 ? Vec3{0, 0, ctx.clearancePlane} : linkEnd), 1e-4);
         EXPECT_VEC_NEAR(gOut.back().p, linkEnd, 1e-4);
     }
+    // Made as a link along the profile, that retract over the clearance plane is the whole link.
+    ctx.pathMode = 1;
+    startAt(linkStart);
+    ASSERT_EQ(idx5CollisionFreeMacro(&linkEnd, &linkEnd, 1, &ctx, &plate.m), 0);
+    EXPECT_EQ(
+        std::count_if(gOut.begin(), gOut.end(), [&](const Out& o) { return o.p.z == ctx.clearancePlane; }),
+        2);
+    EXPECT_VEC_NEAR(gOut.back().p, linkEnd, 1e-4);
     avoidTiltResetState();
     ctx.avoid = nullptr;
     macroPathFree(p), p = nullptr;
