@@ -630,6 +630,7 @@ TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
         double c0 = -0.3, c1 = 2.8;  // their mean, 1.25, leans the head into the wall
     } cases[] = {
         {{0, 0, 0}, {0.5, 0, 0}, 40, -2},
+        {{0, 0, 40}, {0.5, 0, 41}, 40, -2},   // raised, still beside the wall
         {{0, -30, 0}, {0.5, -30, 0}, 40, 1},  // the midpoint decides
         {{0, -5, 0}, {0.5, -5, 0}, 40, -2},
         {{0, 0, 0}, {0.5, 0, 0}, 60, 1},
