@@ -630,6 +630,7 @@ TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
         double c0 = -0.3, c1 = 2.8;  // their mean, 1.25, leans the head into the wall
     } cases[] = {
         {{0, 0, 0}, {0.5, 0, 0}, 40, -2},
+        {{0, 0, 40}, {0.5, 0, 41}, 40, -2},   // raised, still beside the wall
         {{0, -30, 0}, {0.5, -30, 0}, 40, 1},  // the midpoint decides
         {{0, -5, 0}, {0.5, -5, 0}, 40, -2},
         {{0, 0, 0}, {0.5, 0, 0}, 60, 1},
@@ -1033,6 +1034,24 @@ TEST(AvoidHead, SelectiveCFallbackRampsOverItsWindow) {
         EXPECT_TRUE(i == u || rise[i] <= rise[i < u ? i + 1 : i - 1] + 1e-12) << i;
     // The ramp up is a smooth step, point-symmetric about its middle: half the rise half way.
     for (int32_t i = 1; i < u; ++i) EXPECT_NEAR(rise[i] + rise[u - i], rise[u], 1e-9) << i;
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// Under a ceiling the head meets at every turn, the selective C pass finds no free C at its samples: no
+// solution, rather than passes that never converge.
+TEST(AvoidHead, SelectiveCUnderACeilingFindsNoSolution) {
+    HeadScene s;
+    const Vec3 a{-200, -200, 50}, b{200, -200, 50}, c{200, 200, 50}, d{-200, 200, 50};
+    ASSERT_EQ(s.build({Triangle3D{{a, b, c}}, Triangle3D{{a, c, d}}}), 1);
+    Plist* l = pathAlongX(3, 0.6);
+    ASSERT_NE(l, nullptr);
+    HeadAvoidParams hp;
+    headAvoidParamsFromCycle(&hp, 2, 2, 0.1, 1.0, 2.0, 2.0, 2.0);  // narrow widths: few checks
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    for (int32_t i = 0; i < t->count; ++i) ASSERT_EQ(t->entries[i].state, 1u) << i;
+    EXPECT_EQ(headAvoidSelectiveC(t, l, &hp), kHeadAvoidNoSolution);
     avoidTableFree(t);
     plistFree(l);
 }

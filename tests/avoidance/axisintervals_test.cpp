@@ -187,6 +187,7 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
     triListFree(tl);
     ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->root, nullptr);  // no box to bound nothing
     EXPECT_EQ(axisIntervalsSetModel(-1, m), kAxisBadArgs);
     EXPECT_EQ(axisIntervalsSetModel(kAxisModelSlots, m), kAxisBadArgs);
     ASSERT_EQ(axisIntervalsSetModel(kAxisModelSlots - 1, m), 1);
@@ -605,9 +606,6 @@ TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
 TEST(AxisIntervals, TrianglesJustAboveTheLowestReachAreNotSkipped) {
     const Tool tool{{0.0, 5.0, 20.0, 30.0}, {3.0, 3.0, 1.5, 6.0}};
     const AxisFrame f{{0, 0, 0}, {0.6, 0, 0.8}, {0, 1, 0}, {0.8, 0, -0.6}};
-    const Vec3 c = O::mul(-29.9, f.A);
-    const Triangle3D t{{O::add(c, O::mul(4, f.U)), O::add(c, O::add(O::mul(-2, f.U), O::mul(3, f.W))),
-                        O::add(c, O::add(O::mul(-2, f.U), O::mul(-3, f.W)))}};
     // The tool against a model of one triangle.
     const auto modelOf = [&tool](const Triangle3D& tri) {
         TriList* one = triListCreate(1);
@@ -619,27 +617,34 @@ TEST(AxisIntervals, TrianglesJustAboveTheLowestReachAreNotSkipped) {
         triListFree(one);
         return model;
     };
-    AxisObstacleModel* m = modelOf(t);
-    ASSERT_NE(m, nullptr);
     double st[kAxisTriangleIntervals], en[kAxisTriangleIntervals];
     AngleIntervals out{0, kAxisTriangleIntervals, st, en};
-    ASSERT_EQ(axisIntervalsTriangle(0, &f, m, kPi, &out), 1);
-    int blockedSeen = 0;
-    for (double a : {kPi - 0.02, -kPi + 0.02, kPi - 0.5, 0.0, 1.0, -1.5}) {
-        bool inside = false;
-        for (int j = 0; j < out.count; ++j) inside = inside || (a >= st[j] && a <= en[j]);
-        const bool hit = blocked(tool, f.P, f.A, f.W, f.U, a, {t});
-        EXPECT_EQ(inside, hit) << a;
-        blockedSeen += hit;
+    // Past the top ring's height 30 but within its full distance 30.59, the rim reaches it tilted near
+    // pi - atan(6 / 30) either way.
+    for (const double depth : {29.9, 30.3}) {
+        const Vec3 c = O::mul(-depth, f.A);
+        const Triangle3D t{{O::add(c, O::mul(4, f.U)), O::add(c, O::add(O::mul(-2, f.U), O::mul(3, f.W))),
+                            O::add(c, O::add(O::mul(-2, f.U), O::mul(-3, f.W)))}};
+        AxisObstacleModel* m = modelOf(t);
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(axisIntervalsTriangle(0, &f, m, kPi, &out), 1);
+        int blockedSeen = 0;
+        for (double a : {kPi - 0.02, -kPi + 0.02, kPi - 0.2, -kPi + 0.2, kPi - 0.5, 0.0, 1.0, -1.5}) {
+            bool inside = false;
+            for (int j = 0; j < out.count; ++j) inside = inside || (a >= st[j] && a <= en[j]);
+            const bool hit = blocked(tool, f.P, f.A, f.W, f.U, a, {t});
+            EXPECT_EQ(inside, hit) << depth << " " << a;
+            blockedSeen += hit;
+        }
+        EXPECT_GE(blockedSeen, 2) << depth;
+        axisModelFree(m);
     }
-    EXPECT_EQ(blockedSeen, 2);
-    axisModelFree(m);
     // Within a tilt of 1 the lowest reach is the cutter's rim at -3 sin 1: a triangle beside the tool
     // and above that height (square to W at 3.5 out, 0.5 to 1.8 up the axis) is met past a tilt of 0.33.
     const Triangle3D side{{O::add(O::mul(0.5, f.A), O::add(O::mul(3.5, f.W), O::mul(-1.5, f.U))),
                            O::add(O::mul(0.5, f.A), O::add(O::mul(3.5, f.W), O::mul(1.5, f.U))),
                            O::add(O::mul(1.8, f.A), O::mul(3.5, f.W))}};
-    m = modelOf(side);
+    AxisObstacleModel* m = modelOf(side);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(axisIntervalsTriangle(0, &f, m, 1.0, &out), 1);
     for (double a : {0.6, 0.9, 0.0, -0.5, 0.2}) {

@@ -455,9 +455,10 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
     linkThinPoints(l, 1e9, 0.01);
     for (int i = 1; i < 9; ++i) EXPECT_EQ(l->flags[i] >> 8 == kPointMarked, i == 1 || i == 2) << i;
     l->flags[1] = l->flags[2] = 0;
-    l->vectors[1] = {std::sin(0.3), 0, std::cos(0.3)};  // turning by more than the step angle
+    l->vectors[1] = l->vectors[4] = {std::sin(0.3), 0, std::cos(0.3)};  // turning by more than the step angle
     linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
     EXPECT_EQ(kept(l), 10);
+    EXPECT_EQ(l->flags[4] >> 8, kPointLink);  // only marks are given back, a link stays one
     plistFree(l);
     // Thinning stops at the first point without a kept neighbour on either side.
     for (int removed : {0, 9}) {
@@ -791,7 +792,7 @@ TEST_F(Links, TravelHeightOverNothingAndWithoutAStep) {
     testmesh::Model none({}, kBallMill, 2.0);
     none.m.tolerance = 0.05;
     ctx.safetyDistance = 1.5;
-    const Vec3 A = {0, 0, 3}, B = {10, 4, 7};
+    const Vec3 A = {0, 0, -7}, B = {10, 4, -3};  // below z = 0, which no placed point stands for
     double h = 0;
     // The offset: a ball's radius, a radius mill's corner radius, nothing for an end mill.
     for (const auto& t :
@@ -800,7 +801,7 @@ TEST_F(Links, TravelHeightOverNothingAndWithoutAStep) {
             none.m.tool->toolType = static_cast<uint16_t>(t[0]), none.m.tool->radius = t[1];
             none.m.tool->cornerRadius = t[2], none.m.zLow = floor;
             ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), 0);
-            EXPECT_NEAR(h, 7.0 + t[3] + 1.5, 1e-9) << t[0];
+            EXPECT_NEAR(h, -3.0 + t[3] + 1.5, 1e-9) << t[0];
         }
     none.m.tolerance = 0.0;
     EXPECT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), -4);
@@ -829,6 +830,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         {kMacroApproach, -1, {{2, 7, 444}, {1, 6, 111}, {0, 5, 111}}, 444.0},
         {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}}},  // its offset point, 0 away, is the same
         {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}, {2, 8, 0}}, 0.0, 1.0},  // 1 away along +z
+        {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}, {2, 8, 444}}, 444.0, 1.0},
     };
     for (const auto& k : cases) {
         SetUp();
@@ -845,6 +847,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
             EXPECT_EQ(gOut[i].p.z, k.emitted[i][1]) << i;
             EXPECT_EQ(gOut[i].feed, k.emitted[i][2]) << i;
         }
+        EXPECT_EQ(ncCurrentFeed(), 0.0);  // a pushed retract feed is taken back
         macroPathFree(p);
     }
     ncSetFeedMode(0);
@@ -894,6 +897,14 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         EXPECT_VEC_NEAR(gOut.front().p, (mode == 1 ? Vec3{0, 0, ctx.clearancePlane} : linkEnd), 1e-4);
         EXPECT_VEC_NEAR(gOut.back().p, linkEnd, 1e-4);
     }
+    // Made as a link along the profile, that retract over the clearance plane is the whole link.
+    ctx.pathMode = 1;
+    startAt(linkStart);
+    ASSERT_EQ(idx5CollisionFreeMacro(&linkEnd, &linkEnd, 1, &ctx, &plate.m), 0);
+    EXPECT_EQ(
+        std::count_if(gOut.begin(), gOut.end(), [&](const Out& o) { return o.p.z == ctx.clearancePlane; }),
+        2);
+    EXPECT_VEC_NEAR(gOut.back().p, linkEnd, 1e-4);
     avoidTiltResetState();
     ctx.avoid = nullptr;
     macroPathFree(p), p = nullptr;

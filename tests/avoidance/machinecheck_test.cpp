@@ -16,6 +16,7 @@
 namespace {
 double gHostMaxTilt = 10.0;  // the host's machine reaches axes this far from +z; negative: nothing
 double gHostSaw[7];          // the last position the host was asked about: point, axis, tool length
+double gHostErrorFrom = 9.0, gHostErrorTo = 9.0;  // tilts in [from, to] the host answers with an error
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int kvMachinePositionValid(double x, double y, double z,
@@ -23,6 +24,8 @@ extern "C" __attribute__((visibility("default"))) int kvMachinePositionValid(dou
                                                                              double length, double*) {
     const double saw[7] = {x, y, z, i, j, k, length};
     std::copy(saw, saw + 7, gHostSaw);
+    const double tilt = std::acos(std::fmax(-1.0, std::fmin(1.0, k)));
+    if (tilt >= gHostErrorFrom && tilt <= gHostErrorTo) return -7;
     return std::acos(std::fmax(-1.0, std::fmin(1.0, k))) <= gHostMaxTilt ? 1 : 0;
 }
 
@@ -62,23 +65,30 @@ TEST(MachineCheck, HostLimitTiltsBackInTheSamePlane) {
         int host;  // 0: no host module
         double limit;
         int result;
-        double lo, hi;  // the tilt afterwards
-    } cases[] = {
-        {1, 0.3, 1, 0.299, 0.3}, {1, 10.0, 1, 0.5, 0.5}, {1, -1.0, 0, 0.5, 0.5}, {0, 0.3, -1, 0.5, 0.5}};
+        double lo, hi;                // the tilt afterwards
+        double errLo = 9, errHi = 9;  // the host fails there: its error ends the search, the axis kept
+    } cases[] = {{1, 0.3, 1, 0.299, 0.3},
+                 {1, 10.0, 1, 0.5, 0.5},
+                 {1, -1.0, 0, 0.5, 0.5},
+                 {0, 0.3, -1, 0.5, 0.5},
+                 {1, 0.3, -7, 0.5, 0.5, 0.2, 0.26},
+                 {1, 0.3, -7, 0.5, 0.5, 0.28, 0.29}};
     for (const Case& c : cases) {
         machineCheckResetState();
         if (!c.host) machineSetHostModule(nullptr);
         gHostMaxTilt = c.limit;
+        gHostErrorFrom = c.errLo, gHostErrorTo = c.errHi;
         for (int k = 0; k < 10; k++) {
             const double az = 6.283185307179586 * rngUniform() - 3.141592653589793;
             Vec3 axis{std::sin(0.5) * std::cos(az), std::sin(0.5) * std::sin(az), std::cos(0.5)};
             const Vec3 p{rngUniform() * 100, rngUniform() * 100, rngUniform() * 10};
-            ASSERT_EQ(checkMachinePositions(&p, &axis, 120.0), c.result) << c.limit;
+            EXPECT_EQ(checkMachinePositions(&p, &axis, 120.0), c.result) << c.limit;
             EXPECT_GE(std::acos(axis.z), c.lo - 1e-12);
             EXPECT_LE(std::acos(axis.z), c.hi + 1e-12);
             EXPECT_NEAR(std::atan2(axis.y, axis.x), az, 1e-9);
         }
     }
+    gHostErrorFrom = gHostErrorTo = 9.0;
     const Vec3 p{1, 2, 3};
     EXPECT_EQ(checkMachinePositions(&p, nullptr, 120.0), kMachineNoHost);
     Vec3 downward{0, 0, -1};  // refused, and with no horizontal part no plane to tilt back in

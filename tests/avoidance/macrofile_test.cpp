@@ -138,6 +138,8 @@ TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
     EXPECT_EQ(macroFileRead(kMacroLeave, &p0, &p1, nullptr, arc.c_str()), nullptr);
     EXPECT_EQ(macroFileRead(kMacroLeave, &p0, &p1, &params_, nullptr), nullptr);
     EXPECT_EQ(cap.messages().size(), 2u);
+    EXPECT_EQ(read(dir_), nullptr);  // a folder opens but cannot be read: an error like a bad line
+    EXPECT_EQ(cap.messages().size(), 3u);
     macroPathFree(nullptr);
 }
 

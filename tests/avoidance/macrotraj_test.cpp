@@ -400,6 +400,13 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         macroPathFree(nearStart);
         plistFree(g);
     }
+    // A ramp falling at a negative angle climbs nowhere, its height negative too, closed or open.
+    for (const bool closed : {true, false}) {
+        g = makeGuide(closed ? square(4, 1) : std::vector<Vec3>{{0, 0, 0}, {4, 0, 0}, {4, 4, 0}});
+        ASSERT_NE(g, nullptr);
+        EXPECT_EQ(macroGenType13(g, -45 * kDeg, -5), nullptr) << closed;
+        plistFree(g);
+    }
     g = makeGuide(square(4, 1));  // a ramp shorter than the tolerance in the plan: nothing to wind
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 60 * kDeg, 1e-5), nullptr);
