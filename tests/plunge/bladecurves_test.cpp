@@ -206,6 +206,20 @@ TEST(BladeCurves, SurfaceChoiceByArea) {
         EXPECT_EQ(index[0] * 10 + index[1], 10) << firstOnly;
         freeSurfList(list);
     }
+    // So is that patch with only its first control point moved 5 out in x or y (125) or raised 10 in z
+    // (about 130): beside patches of 105 and 50 it is the bigger.
+    for (int c = 0; c < 3; ++c) {
+        SurfList* list = newSurfList(4);
+        addPatch(list, {20, 0, 1}, {10, 0, 0}, {0, 10, 0});
+        addPatch(list, {100, 0, 1}, {10, 0, 0}, {0, 10.5, 0});
+        addPatch(list, {140, 0, 1}, {10, 0, 0}, {0, 5, 0});
+        Vec3& corner = list->entries[0].surface.rows[0][0];
+        (c == 0 ? corner.x : c == 1 ? corner.y : corner.z) += c == 2 ? 10 : -5;
+        int32_t index[2] = {0, 0}, direction[2];
+        EXPECT_EQ(chooseBladeSurfaces(list, channel->hub, index, direction), 2);
+        EXPECT_EQ(index[0] * 10 + index[1], 1) << c;
+        freeSurfList(list);
+    }
     freeHubShroud(channel);
 }
 
