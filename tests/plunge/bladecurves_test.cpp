@@ -251,6 +251,9 @@ TEST(BladeCurves, ExampleContoursLieOnTheBladeSides) {
             EXPECT_NEAR(closestPointProfile2D(pair->shroud, &l->points[i], nullptr, nullptr), 1.0, 0.2);
         }
     }
+    // A selection that cannot be read is refused and leaves the chain's lists as they were.
+    EXPECT_EQ(idx5BladeEdgeContours("missing.kvx", pair->hub, 0.5, chain), -1);
+    EXPECT_GT(chain->list->count + chain->next->list->count, 80);
     // The mean lines of the two sides alone: midway between them, 1 inside the hub and past the shroud.
     sides->count = 2;
     ASSERT_EQ(writeSurfObjects("sides.kvx", sides), 1);
@@ -492,5 +495,16 @@ TEST(BladeCurves, OrientedStripsEndWithTheHubEdgeSecond) {
                 isoStripFree(x);
             }
         }
+    // A second side of two samples whose middle runs from (12, -1) to (8, 3): its point nearest the first
+    // side's middle (10, 0) is (10.5, 0.5), ahead of it about the axis though its first sample lies behind.
+    for (const int32_t flag : {0, 1}) {
+        IsoStrip *a = isoStripCreate(1), *b = isoStripCreate(2);
+        a->edge0[0] = a->edge1[0] = a->middle[0] = {10, 0, 0};
+        const Vec3 ends[2] = {{12, -1, 0}, {8, 3, 0}};
+        for (int i = 0; i < 2; ++i) b->edge0[i] = b->edge1[i] = b->middle[i] = ends[i], b->t[i] = i;
+        EXPECT_EQ(orientBladeStrips(a, b, channel->hub, flag), flag);
+        isoStripFree(a);
+        isoStripFree(b);
+    }
     freeHubShroud(channel);
 }

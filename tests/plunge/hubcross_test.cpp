@@ -85,6 +85,15 @@ TEST(HubCrossing, LowestCrossingOfSeededMeshesAgainstBruteForce) {
         ASSERT_EQ(meshHubCrossing(model, level, &x), 1);
         EXPECT_NEAR(dist3D(&x, &corner), 0, 1e-5);  // facets hold single precision
     }
+    // A facet of four corners is bounded by its four sides: the square from r 20 to 30 standing across the
+    // hub crosses it nearest to the axis on its last side, at r 20 (its diagonals would at 25).
+    Facet98 square{0, {{20, 0, 1}, {30, 0, 1}, {30, 0, -1}, {20, 0, -1}}};
+    CheckModel quad;
+    chkModelInit(&quad, kMeshFacets);
+    quad.facets = &square, quad.facetCount = 1;
+    Vec3 x;
+    ASSERT_EQ(meshHubCrossing(&quad, level, &x), 1);
+    EXPECT_NEAR(std::fabs(x.x - 20) + std::fabs(x.y) + std::fabs(x.z), 0, 1e-9);
     freeHubShroud(level);
 }
 
