@@ -496,11 +496,13 @@ TEST(BladeCurves, OrientedStripsEndWithTheHubEdgeSecond) {
             }
         }
     // A second side of two samples whose middle runs from (12, -1) to (8, 3): its point nearest the first
-    // side's middle (10, 0) is (10.5, 0.5), ahead of it about the axis though its first sample lies behind.
+    // side's middle sample (10, 0) is (10.5, 0.5), ahead of it about the axis though its first sample lies
+    // behind (and its nearest point to the first side's second sample (10, 2) lies behind that).
     for (const int32_t flag : {0, 1}) {
-        IsoStrip *a = isoStripCreate(1), *b = isoStripCreate(2);
-        a->edge0[0] = a->edge1[0] = a->middle[0] = {10, 0, 0};
-        const Vec3 ends[2] = {{12, -1, 0}, {8, 3, 0}};
+        IsoStrip *a = isoStripCreate(4), *b = isoStripCreate(2);
+        const Vec3 first[4] = {{11, -2, 0}, {10, 2, 0}, {10, 0, 0}, {11, 1, 0}},
+                   ends[2] = {{12, -1, 0}, {8, 3, 0}};
+        for (int i = 0; i < 4; ++i) a->edge0[i] = a->edge1[i] = a->middle[i] = first[i], a->t[i] = i / 3.0;
         for (int i = 0; i < 2; ++i) b->edge0[i] = b->edge1[i] = b->middle[i] = ends[i], b->t[i] = i;
         EXPECT_EQ(orientBladeStrips(a, b, channel->hub, flag), flag);
         isoStripFree(a);
