@@ -497,16 +497,19 @@ TEST(BladeCurves, OrientedStripsEndWithTheHubEdgeSecond) {
         }
     // A second side of two samples whose middle runs from (12, -1) to (8, 3): its point nearest the first
     // side's middle sample (10, 0) is (10.5, 0.5), ahead of it about the axis though its first sample lies
-    // behind (and its nearest point to the first side's second sample (10, 2) lies behind that).
-    for (const int32_t flag : {0, 1}) {
-        IsoStrip *a = isoStripCreate(4), *b = isoStripCreate(2);
-        const Vec3 first[4] = {{11, -2, 0}, {10, 2, 0}, {10, 0, 0}, {11, 1, 0}},
-                   ends[2] = {{12, -1, 0}, {8, 3, 0}};
-        for (int i = 0; i < 4; ++i) a->edge0[i] = a->edge1[i] = a->middle[i] = first[i], a->t[i] = i / 3.0;
-        for (int i = 0; i < 2; ++i) b->edge0[i] = b->edge1[i] = b->middle[i] = ends[i], b->t[i] = i;
-        EXPECT_EQ(orientBladeStrips(a, b, channel->hub, flag), flag);
-        isoStripFree(a);
-        isoStripFree(b);
-    }
+    // behind (and its nearest point to the first side's second sample (10, 2) lies behind that). Mirrored
+    // in y the second side lies behind: flag 0 exchanges them.
+    for (const double m : {1.0, -1.0})
+        for (const int32_t flag : {0, 1}) {
+            IsoStrip *a = isoStripCreate(4), *b = isoStripCreate(2);
+            const Vec3 first[4] = {{11, -2 * m, 0}, {10, 2 * m, 0}, {10, 0, 0}, {11, m, 0}},
+                       ends[2] = {{12, -m, 0}, {8, 3 * m, 0}};
+            for (int i = 0; i < 4; ++i)
+                a->edge0[i] = a->edge1[i] = a->middle[i] = first[i], a->t[i] = i / 3.0;
+            for (int i = 0; i < 2; ++i) b->edge0[i] = b->edge1[i] = b->middle[i] = ends[i], b->t[i] = i;
+            EXPECT_EQ(orientBladeStrips(a, b, channel->hub, flag), m > 0 ? flag : 1 - flag) << m;
+            isoStripFree(a);
+            isoStripFree(b);
+        }
     freeHubShroud(channel);
 }
