@@ -206,6 +206,20 @@ TEST(BladeCurves, SurfaceChoiceByArea) {
         EXPECT_EQ(index[0] * 10 + index[1], 10) << firstOnly;
         freeSurfList(list);
     }
+    // So is that patch with only its first control point moved 5 out in x or y (125) or raised 10 in z
+    // (about 130): beside patches of 105 and 50 it is the bigger.
+    for (int c = 0; c < 3; ++c) {
+        SurfList* list = newSurfList(4);
+        addPatch(list, {20, 0, 1}, {10, 0, 0}, {0, 10, 0});
+        addPatch(list, {100, 0, 1}, {10, 0, 0}, {0, 10.5, 0});
+        addPatch(list, {140, 0, 1}, {10, 0, 0}, {0, 5, 0});
+        Vec3& corner = list->entries[0].surface.rows[0][0];
+        (c == 0 ? corner.x : c == 1 ? corner.y : corner.z) += c == 2 ? 10 : -5;
+        int32_t index[2] = {0, 0}, direction[2];
+        EXPECT_EQ(chooseBladeSurfaces(list, channel->hub, index, direction), 2);
+        EXPECT_EQ(index[0] * 10 + index[1], 1) << c;
+        freeSurfList(list);
+    }
     freeHubShroud(channel);
 }
 
@@ -237,6 +251,9 @@ TEST(BladeCurves, ExampleContoursLieOnTheBladeSides) {
             EXPECT_NEAR(closestPointProfile2D(pair->shroud, &l->points[i], nullptr, nullptr), 1.0, 0.2);
         }
     }
+    // A selection that cannot be read is refused and leaves the chain's lists as they were.
+    EXPECT_EQ(idx5BladeEdgeContours("missing.kvx", pair->hub, 0.5, chain), -1);
+    EXPECT_GT(chain->list->count + chain->next->list->count, 80);
     // The mean lines of the two sides alone: midway between them, 1 inside the hub and past the shroud.
     sides->count = 2;
     ASSERT_EQ(writeSurfObjects("sides.kvx", sides), 1);
@@ -477,6 +494,22 @@ TEST(BladeCurves, OrientedStripsEndWithTheHubEdgeSecond) {
                 EXPECT_NEAR(x->edge1[0].z + x->edge1[1].z + x->edge1[2].z, 13.9, 1e-12) << c.e0[0];
                 isoStripFree(x);
             }
+        }
+    // A second side of two samples whose middle runs from (12, -1) to (8, 3): its point nearest the first
+    // side's middle sample (10, 0) is (10.5, 0.5), ahead of it about the axis though its first sample lies
+    // behind (and its nearest point to the first side's second sample (10, 2) lies behind that). Mirrored
+    // in y the second side lies behind: flag 0 exchanges them.
+    for (const double m : {1.0, -1.0})
+        for (const int32_t flag : {0, 1}) {
+            IsoStrip *a = isoStripCreate(4), *b = isoStripCreate(2);
+            const Vec3 first[4] = {{11, -2 * m, 0}, {10, 2 * m, 0}, {10, 0, 0}, {11, m, 0}},
+                       ends[2] = {{12, -m, 0}, {8, 3 * m, 0}};
+            for (int i = 0; i < 4; ++i)
+                a->edge0[i] = a->edge1[i] = a->middle[i] = first[i], a->t[i] = i / 3.0;
+            for (int i = 0; i < 2; ++i) b->edge0[i] = b->edge1[i] = b->middle[i] = ends[i], b->t[i] = i;
+            EXPECT_EQ(orientBladeStrips(a, b, channel->hub, flag), m > 0 ? flag : 1 - flag) << m;
+            isoStripFree(a);
+            isoStripFree(b);
         }
     freeHubShroud(channel);
 }

@@ -85,6 +85,15 @@ TEST(HubCrossing, LowestCrossingOfSeededMeshesAgainstBruteForce) {
         ASSERT_EQ(meshHubCrossing(model, level, &x), 1);
         EXPECT_NEAR(dist3D(&x, &corner), 0, 1e-5);  // facets hold single precision
     }
+    // A facet of four corners is bounded by its four sides: the square from r 20 to 30 standing across the
+    // hub crosses it nearest to the axis on its last side, at r 20 (its diagonals would at 25).
+    Facet98 square{0, {{20, 0, 1}, {30, 0, 1}, {30, 0, -1}, {20, 0, -1}}};
+    CheckModel quad;
+    chkModelInit(&quad, kMeshFacets);
+    quad.facets = &square, quad.facetCount = 1;
+    Vec3 x;
+    ASSERT_EQ(meshHubCrossing(&quad, level, &x), 1);
+    EXPECT_NEAR(std::fabs(x.x - 20) + std::fabs(x.y) + std::fabs(x.z), 0, 1e-9);
     freeHubShroud(level);
 }
 
@@ -206,15 +215,20 @@ TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {
         allocfail::disarm();
         EXPECT_EQ(out->count, 0) << n;
     }
-    // The tilt frame at (3, 4): T = (-0.8, 0.6, 0), B = unit(z x T); none on the axis.
-    const Vec3 p{3, 4, 7}, up{0, 0, 2}, onAxis{0, 0, 5};
-    Vec3 T, B;
-    ASSERT_EQ(radialTiltFrame(&p, &up, &T, &B) + radialTiltFrame(&onAxis, &up, &T, &B), 0);
-    const Vec3 alongT{-1.6, 1.2, 0};
+    // The tilt frame along the ray through (3, 4): T = (-0.8, 0.6, 0), B = unit(z x T) = (-0.6, -0.8, 0) at
+    // any radius beyond the length tolerance (1e-5); none within it.
+    const Vec3 up{0, 0, 2};
+    for (const double r : {5.0, 1e-3, 1e-4, 2e-5, 5e-6, 1e-6, 0.0}) {
+        const Vec3 p{0.6 * r, 0.8 * r, 7};
+        Vec3 T{}, B{};
+        ASSERT_EQ(radialTiltFrame(&p, &up, &T, &B), r > 1e-5 ? 1 : -1) << r;
+        const double off =
+            std::fabs(T.x + 0.8) + std::fabs(T.y - 0.6) + std::fabs(B.x + 0.6) + std::fabs(B.y + 0.8);
+        EXPECT_NEAR(r > 1e-5 ? off : 0, 0, 1e-12) << r;
+    }
+    const Vec3 p{3, 4, 7}, alongT{-1.6, 1.2, 0};
     Vec3 t2, b2;
     EXPECT_EQ(radialTiltFrame(&p, &alongT, &t2, &b2), -1);  // no binormal for an axis along T
-    EXPECT_NEAR(std::fabs(T.x + 0.8) + std::fabs(T.y - 0.6) + std::fabs(B.x + 0.6) + std::fabs(B.y + 0.8), 0,
-                1e-12);
     freePlist3D(out);
     freePlist3D(blade.first);
     freePlist3D(blade.second);

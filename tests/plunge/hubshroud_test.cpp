@@ -175,6 +175,9 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
     freeHubShroud(band);
     hubShroudResetState();
     EXPECT_EQ(hubShroudJoinFlag(), 0);
+    HubShroud noHub{nullptr, pair.shroud, nullptr};  // no hub to join: no band, and no miss told
+    EXPECT_EQ(shroudBand(&noHub, -12.0), nullptr);
+    EXPECT_EQ(hubShroudJoinFlag(), 0);
     // Cut at the channel's exit, the lowered shroud (made longer first) ends on it, not past it.
     HubShroud* channel = flatChannel(20);
     ASSERT_NE(channel, nullptr);

@@ -249,9 +249,14 @@ TEST(LevelCurves, ProfileFromThePairByMode) {
     ASSERT_NE(dot, nullptr);
     ASSERT_EQ(levelCurveFromPair(dot, 99, 2, 0.5, l), 1);
     EXPECT_TRUE(l->count == 1 && l->points[0].x == 15 && l->points[0].z == 10);
-    allocfail::arm(1);
-    EXPECT_EQ(levelCurveFromPair(dot, 99, 2, 0.5, l), -1);
-    allocfail::disarm();
+    for (long n = 1;; ++n) {  // each allocation short in turn
+        allocfail::arm(n);
+        const int rc = levelCurveFromPair(dot, 99, 2, 0.5, l);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_EQ(rc, fired ? -1 : 1) << n;
+        if (!fired) break;
+    }
     freeHubShroud(dot);
     for (const int32_t mode : {-1, 3}) {
         EXPECT_EQ(levelCurveFromPair(pair, 10, mode, 0.5, l), -1) << mode;

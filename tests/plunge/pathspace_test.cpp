@@ -63,19 +63,23 @@ TEST(PathSpacing, PairDistanceOrderAndStartValue) {
             pb.push_back({double(i), 10 + 2.0 * i + uni(0, 1), uni(0.3, 0.5), uni(0, 3), 0});
         }
         Plist *pa2 = polarPath(pa), *pb2 = polarPath(pb);
-        double expected = 1e300;
-        for (auto [from, to] : {std::pair{pa2, pb2}, std::pair{pb2, pa2}})
-            for (int i = 0; i < 8; ++i)
-                for (int j = 0; j < 7; ++j)
-                    for (int k = 0; k <= 1000; ++k) {
-                        const Vec3 &u = to->points[j], &v = to->points[j + 1];
-                        const double f = k / 1000.0;
-                        const Vec3 q{u.x + f * (v.x - u.x), u.y + f * (v.y - u.y), u.z + f * (v.z - u.z)};
-                        expected = std::min(expected, dist3D(&q, &from->points[i]));
-                    }
-        d = 1000;
-        ASSERT_EQ(pathPairDistance(pa2, pb2, &d), 1);
-        EXPECT_NEAR(d, expected, 1e-3);
+        for (const int32_t nb : {8, 1}) {  // b whole, then its first point alone
+            pb2->count = nb;
+            double expected = 1e300;
+            for (auto [from, to] : {std::pair{pa2, pb2}, std::pair{pb2, pa2}})
+                for (int i = 0; i < from->count; ++i)
+                    for (int j = 0; j < std::max(to->count - 1, 1); ++j)
+                        for (int k = 0; k <= 1000; ++k) {
+                            const Vec3 &u = to->points[j], &v = to->points[std::min(j + 1, to->count - 1)];
+                            const double f = k / 1000.0;
+                            const Vec3 q{u.x + f * (v.x - u.x), u.y + f * (v.y - u.y), u.z + f * (v.z - u.z)};
+                            expected = std::min(expected, dist3D(&q, &from->points[i]));
+                        }
+            d = 1000;
+            ASSERT_EQ(pathPairDistance(pa2, pb2, &d), 1) << nb;
+            EXPECT_NEAR(d, expected, 1e-3) << nb;
+        }
+        pb2->count = 8;
         plistFree(pa2);
         plistFree(pb2);
     }

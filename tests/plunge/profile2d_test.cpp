@@ -40,6 +40,13 @@ TEST(Profile2D, EvaluationClampsAndInterpolates) {
         EXPECT_NEAR(p.x, c.point.x, 1e-5) << c.s;
         EXPECT_NEAR(p.y, c.point.y, 1e-5) << c.s;
     }
+    // Within the length tolerance past the start the start itself; beyond it the point that far down.
+    for (const double s : {5e-6, 1e-5, 5e-5, 2e-4}) {
+        Vec2 p;
+        EXPECT_EQ(evalProfile2D(g.p, s, &p), 0) << s;
+        EXPECT_EQ(p.x, 0.0) << s;
+        EXPECT_NEAR(p.y, s <= 1e-5 ? 10.0 : 10.0 - s, 1e-12) << s;
+    }
 }
 
 // The profile runs down then outward: its left (positive) side is away from the axis.
