@@ -3,6 +3,7 @@
 // outside the allowed region (GEOS, test-only).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -101,6 +102,31 @@ inline double sweptOutside(const std::vector<std::vector<Vec2>>& paths, double r
     GEOSWKTReader_destroy_r(h, reader);
     GEOS_finish_r(h);
     return total;
+}
+
+// Area of the polygon that the tool (radius r) swept along the passes leaves uncut.
+inline double leftUncut(const std::vector<std::vector<Vec2>>& paths, double r, const std::string& allowedWkt) {
+    GEOSContextHandle_t h = GEOS_init_r();
+    GEOSWKTReader* reader = GEOSWKTReader_create_r(h);
+    GEOSGeometry* left = GEOSWKTReader_read_r(h, reader, allowedWkt.c_str());
+    for (const auto& path : paths) {
+        std::string wkt = "LINESTRING(";
+        for (size_t i = 0; i < path.size() + (path.size() == 1); ++i) {
+            if (i) wkt += ',';
+            wktAppendPoint(wkt, path[std::min(i, path.size() - 1)]);
+        }
+        GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, (wkt + ")").c_str());
+        GEOSGeometry* swept = line ? GEOSBuffer_r(h, line, r, 16) : nullptr;
+        GEOSGeometry* rest = swept && left ? GEOSDifference_r(h, left, swept) : nullptr;
+        for (GEOSGeometry* g : {line, swept, left})
+            if (g) GEOSGeom_destroy_r(h, g);
+        left = rest;
+    }
+    double a = 1e9;
+    if (left) GEOSArea_r(h, left, &a), GEOSGeom_destroy_r(h, left);
+    GEOSWKTReader_destroy_r(h, reader);
+    GEOS_finish_r(h);
+    return a;
 }
 #endif
 
