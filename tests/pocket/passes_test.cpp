@@ -324,7 +324,8 @@ TEST(Passes, FarPieceStartsANewZigZag) {
     } cases[] = {
         {{piece(0, 10, 0, 1), piece(30, 40, 0, 1), piece(100, 110, 3, 2)}, {0, 30, 110}},
         {{piece(0, 10, 0, 1), piece(22, 32, 0, 1), piece(0, 10, 10, 2)}, {0, 10, 22}},
-        {{piece(30, 40, 3, 2), piece(0, 10, 0, 1), piece(0, 10, 3, 2), piece(100, 110, 6, 3)}, {0, 10, 30, 110}},
+        {{piece(30, 40, 3, 2), piece(0, 10, 0, 1), piece(0, 10, 3, 2), piece(100, 110, 6, 3)},
+         {0, 10, 30, 110}},
     };
     for (const auto& c : cases) {
         Tree tree;
