@@ -3,6 +3,7 @@
 // outside the allowed region (GEOS, test-only).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -101,6 +102,48 @@ inline double sweptOutside(const std::vector<std::vector<Vec2>>& paths, double r
     GEOSWKTReader_destroy_r(h, reader);
     GEOS_finish_r(h);
     return total;
+}
+
+// What a round tool of radius r cannot take out of the corners of a polygon: r^2 (cot(t/2) - (pi - t)/2)
+// at each convex corner of inner angle t (the reflex ones leave nothing).
+inline double cornerCusps(const std::vector<Vec2>& p, double r) {
+    double area = 0, sum = 0;
+    for (size_t i = 0; i < p.size(); ++i)
+        area += p[i].x * p[(i + 1) % p.size()].y - p[(i + 1) % p.size()].x * p[i].y;
+    for (size_t i = 0; i < p.size(); ++i) {
+        const Vec2 a = p[(i + p.size() - 1) % p.size()], b = p[i], c = p[(i + 1) % p.size()];
+        if (((b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x)) * area <= 0) continue;
+        const double t = std::acos(((a.x - b.x) * (c.x - b.x) + (a.y - b.y) * (c.y - b.y)) /
+                                   std::hypot(a.x - b.x, a.y - b.y) / std::hypot(c.x - b.x, c.y - b.y));
+        sum += r * r * (1 / std::tan(t / 2) - (M_PI - t) / 2);
+    }
+    return sum;
+}
+
+// Area of the polygon that the tool (radius r) swept along the passes leaves uncut.
+inline double leftUncut(const std::vector<std::vector<Vec2>>& paths, double r,
+                        const std::string& allowedWkt) {
+    GEOSContextHandle_t h = GEOS_init_r();
+    GEOSWKTReader* reader = GEOSWKTReader_create_r(h);
+    GEOSGeometry* left = GEOSWKTReader_read_r(h, reader, allowedWkt.c_str());
+    for (const auto& path : paths) {
+        std::string wkt = "LINESTRING(";
+        for (size_t i = 0; i < path.size() + (path.size() == 1); ++i) {
+            if (i) wkt += ',';
+            wktAppendPoint(wkt, path[std::min(i, path.size() - 1)]);
+        }
+        GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, (wkt + ")").c_str());
+        GEOSGeometry* swept = line ? GEOSBuffer_r(h, line, r, 16) : nullptr;
+        GEOSGeometry* rest = swept && left ? GEOSDifference_r(h, left, swept) : nullptr;
+        for (GEOSGeometry* g : {line, swept, left})
+            if (g) GEOSGeom_destroy_r(h, g);
+        left = rest;
+    }
+    double a = 1e9;
+    if (left) GEOSArea_r(h, left, &a), GEOSGeom_destroy_r(h, left);
+    GEOSWKTReader_destroy_r(h, reader);
+    GEOS_finish_r(h);
+    return a;
 }
 #endif
 

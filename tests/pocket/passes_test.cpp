@@ -316,18 +316,22 @@ TEST(Passes, BoundaryWithoutWidthIsRefused) {
 
 // On the next line only a far piece: a nearer piece left on this line starts a new zig-zag first. The next
 // line's piece is taken while it is no more than 1/1.2 times as far as what is left on this one (at 10 and
-// 12 exactly, it is).
+// 12 exactly, it is). What is left counts wherever it stands in the table, first too.
 TEST(Passes, FarPieceStartsANewZigZag) {
     const struct {
-        PassPiece next, left;
+        std::vector<PassPiece> pieces;
         std::vector<double> firstX;
-    } cases[] = {{piece(100, 110, 3, 2), piece(30, 40, 0, 1), {0, 30, 110}},
-                 {piece(0, 10, 10, 2), piece(22, 32, 0, 1), {0, 10, 22}}};
+    } cases[] = {
+        {{piece(0, 10, 0, 1), piece(30, 40, 0, 1), piece(100, 110, 3, 2)}, {0, 30, 110}},
+        {{piece(0, 10, 0, 1), piece(22, 32, 0, 1), piece(0, 10, 10, 2)}, {0, 10, 22}},
+        {{piece(30, 40, 3, 2), piece(0, 10, 0, 1), piece(0, 10, 3, 2), piece(100, 110, 6, 3)},
+         {0, 10, 30, 110}},
+    };
     for (const auto& c : cases) {
         Tree tree;
-        PassTable* t = passTableCreate(3);
+        PassTable* t = passTableCreate(4);
         ASSERT_NE(t, nullptr);
-        for (const PassPiece& p : {piece(0, 10, 0, 1), c.left, c.next}) ASSERT_EQ(passTableAppend(t, &p), 1);
+        for (const PassPiece& p : c.pieces) ASSERT_EQ(passTableAppend(t, &p), 1);
         ASSERT_EQ(passesOrderAndLink(t, 20), 1);
         const auto n = allNodes();
         std::vector<double> firstX;

@@ -742,6 +742,36 @@ TEST(PocketNc, RampNeverRunsAlongARefusedCut) {
     }
 }
 
+// Geometry scaled by s is written at 1/s: a pass of arcs and lines given s times its size at scale s
+// writes the records of the pass at scale 1, centres and radii too.
+TEST(PocketNc, ScaledPassIsWrittenUnscaled) {
+    std::vector<Rec> at[3];
+    const double scales[3] = {1, 2, 0.25};
+    for (int k = 0; k < 3; ++k) {
+        NcPlane plane;
+        const double s = scales[k];
+        pocketKernel().geometryScale = s;
+        pocketNcHeader();
+        const ContourElement pass[] = {
+            lineElem(0, 0, 30 * s, 0), arcElem(30 * s, 8 * s, 8 * s, -M_PI / 2, 0, 1),
+            lineElem(38 * s, 8 * s, 38 * s, 20 * s), arcElem(30 * s, 20 * s, 8 * s, 0, M_PI, 1)};
+        for (ContourElement e : pass) EXPECT_EQ(pocketEmitElement(&e), 1);
+        pocketContourEnd();
+        at[k] = log();
+    }
+    for (int k = 1; k < 3; ++k) {
+        ASSERT_EQ(at[k].size(), at[0].size());
+        for (size_t i = 0; i < at[0].size(); ++i) {
+            const Rec &a = at[0][i], &b = at[k][i];
+            EXPECT_EQ(std::tie(b.type, b.value, b.clockwise), std::tie(a.type, a.value, a.clockwise))
+                << k << i;
+            for (const auto& [u, v] :
+                 {std::pair{a.x, b.x}, {a.y, b.y}, {a.z, b.z}, {a.cx, b.cx}, {a.cy, b.cy}})
+                EXPECT_NEAR(v, u, 1e-9) << k << " " << i;
+        }
+    }
+}
+
 // With planes left and no retract between them, a pass ends where the next plane plunges: at its last
 // position when asked to (the start of the next plane, no lift), else lifted by the clearance distance.
 // The pass leaves by 2 to the left of its last line (x = 60 upwards in the geometry scaled by 2).

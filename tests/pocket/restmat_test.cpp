@@ -448,6 +448,37 @@ TEST(RestMat, AreaPlanesNeedALeadingContour) {
     }
 }
 
+// Pocket by pocket, one that opens with an arc starts beside its centre, pushed a tenth of the way from the
+// chord's middle past it: a rounded corner of radius rc at (60 - rc, rc) puts it at (60 - 1.05 rc, 1.05 rc).
+// One that opens with a line has no start of its own.
+TEST(RestMat, PocketWiseStartsBesideTheFirstArcsCentre) {
+    for (const double rc : {0.0, 5.0, 10.0, 16.0}) {
+        RestRun run(kRectangle, 0);
+        pocketRunResetState();
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        kvCCPParams.infeedDepth = 2;
+        std::vector<ContourElement> c = kRectangle;
+        if (rc > 0) {
+            c = polygon({{60, rc}, {60, 40}, {0, 40}, {0, 0}, {60 - rc, 0}});
+            c.back() = arcElem(60 - rc, rc, rc, -kPi / 2, 0, 1);
+            std::rotate(c.begin(), c.end() - 1, c.end());
+        }
+        ContourHeader h{};
+        h.top = 0, h.bottom = -4;
+        ASSERT_EQ(clistCreate("POCKET"), 1);
+        ASSERT_TRUE(putContour("POCKET", c, h));
+        EXPECT_EQ(ccpPocketWise("POCKET"), 1) << rc;
+        EXPECT_EQ(kvCCPParams.startExplicit, rc > 0) << rc;
+        if (rc > 0) {
+            EXPECT_NEAR(kvCCPParams.startX, 60 - 1.05 * rc, 1e-9) << rc;
+            EXPECT_NEAR(kvCCPParams.startY, 1.05 * rc, 1e-9) << rc;
+        }
+        clistFree("POCKET");
+        pocketRunResetState();
+    }
+}
+
 // While rest evaluation is on, the offset keeps a contour that comes into the rest circle by more than the
 // tolerance or starts at least its radius from the centre, and drops one that starts in the band between;
 // with evaluation off, or nothing to judge, everything is kept.

@@ -639,6 +639,9 @@ TEST(Strategies, SeededPocketsDoNotGouge) {
             islands.push_back({{cx - e, cy - e}, {cx - e, cy + e}, {cx + e, cy + e}, {cx + e, cy - e}});
             for (const char* l : {"MAIN", "INPUT"}) insert(l, polygon(islands.back()));
         }
+        // stockOutin keeps an allowance off the walls and the islands.
+        const double a = kind == kStockOutin ? 0.5 : 0;
+        for (int32_t i : {0, 1}) pocketAllowanceSet(i, a);
         EXPECT_GE(kind <= kAxisOpen     ? axisParallel()
                   : kind == kOpenPocket ? openPocket()
                                         : stockOutin(),
@@ -650,7 +653,13 @@ TEST(Strategies, SeededPocketsDoNotGouge) {
         for (const auto& p : paths)
             for (const Vec2& q : p) lowest = std::min(lowest, q.y), ++points;
         EXPECT_GT(points, 20u) << round;
-        EXPECT_LT(sweptOutside(paths, r, wktPolygon(allowed, islands)), 1e-3) << "round " << round;
+        EXPECT_LT(sweptOutside(paths, r + a, wktPolygon(allowed, islands)), 1e-3) << "round " << round;
+        for (int32_t i : {0, 1}) pocketAllowanceSet(i, 0);
+        // Closed, the pocket is cleared but for its corners' cusps; the swept polygons fall a little short.
+        if (kind == kAxis) {
+            EXPECT_LT(leftUncut(paths, r, wktPolygon(outer, islands)), 1.03 * cornerCusps(outer, r) + 0.05)
+                << round;
+        }
         if (k.openInsideOut) {
             EXPECT_EQ(k.stockOutin, 0);
         }
