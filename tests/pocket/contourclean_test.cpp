@@ -56,11 +56,24 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
     ASSERT_EQ(chainRemoveZigzags(arcs.data(), 3, 0.01), 2);
     EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(arcs[0]), -3, 0.0025, 1e-12);
     EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(arcs[1]), -3, 0.0025, 1e-12);
-    // After a half circle shorter than half the jog it stays: the jog's middle lies behind the arc's
-    // start, and the arc's end moved there would turn it over.
-    std::vector<ContourElement> over = {arcElem(-3, 0.0005, 0.0005, kPi / 2, 3 * kPi / 2, 1),
-                                        lineElem(-3, 0, -3, 0.005), lineElem(-3, 0.005, 5, 0.005)};
-    EXPECT_EQ(chainRemoveZigzags(over.data(), 3, 0.01), 3);
+    // After a left-turning arc from s to (0, 0), a jog up to (0, 1) goes unless moving the arc's end to
+    // the jog's middle J = (0, 0.5) turns the arc over: s strictly inside the circle on (0, 0)-J as
+    // diameter (the chord then swings more than a right angle), or s within 1e-6 of J (no chord left).
+    const struct {
+        Vec2 s;
+        int32_t count;
+    } flips[] = {{{0.1, 0.25}, 3},       {{-0.5, 0.5}, 2},      {{0.25, 0.5}, 2}, {{-0.25, 0.25}, 2},
+                 {{0, 0.5 + 5e-7}, 3}, {{0, 0.5 + 2e-6}, 2}, {{0, 0.5}, 3}};
+    for (const auto& f : flips) {
+        // A quarter turn: the centre stands half the chord to the left of the chord's middle.
+        const double cx = f.s.x / 2 + f.s.y / 2, cy = f.s.y / 2 - f.s.x / 2;
+        ContourElement arc = arcElem(cx, cy, std::hypot(cx, cy), std::atan2(f.s.y - cy, f.s.x - cx),
+                                     std::atan2(-cy, -cx), 1);
+        arc.g[kAsx] = f.s.x, arc.g[kAsy] = f.s.y, arc.g[kAex] = 0, arc.g[kAey] = 0;
+        std::vector<ContourElement> c = {arc, lineElem(0, 0, 0, 1), lineElem(0, 1, 5, 1)};
+        ASSERT_EQ(chainRemoveZigzags(c.data(), 3, 1.5), f.count) << f.s.x << ' ' << f.s.y;
+        if (f.count == 2) EXPECT_XY(EXPECT_EQ, offsettest::endPoint(c[0]), 0, 0.5);
+    }
     // Neighbour lines meet where they cross when that lies within the limit of the jog's middle
     // (10.002, 0.002), else at the middle.
     for (double dy : {-9.996, -4.998}) {
