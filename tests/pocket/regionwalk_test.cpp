@@ -395,6 +395,9 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
         {'f', 1, 1.2, 0, {2, 10, 10}, 1, {2, 10, 5}, {9, 5}},
         {'f', 1, 1.5, 0, {0, 0, 0}, 1, {1, 6, 0}, {6, 1.4}},
         {'f', 1, 1.5, 0, {-1, 0, 0}, 1, {1, 6, 0}, {6, 1.4}},
+        // a ring touching the right wall is 0 from it: nearer than the bottom, and within any d
+        {'i', 0, 2, 1e5, {4, 0, 5}, 1, {2, 10, 5}, {10, 5}},
+        {'f', 0, 2, 0, {4, 0, 5}, 1, {2, 10, 5}, {10, 5}},
         {'i', 1.3, 2, 1e5, {4, 0, 5}, 1, {2, 10, 5}, {8.7, 5}},
         {'i', 1.36, 2, 1e5, {4, 0, 5}, 1, {1, 6, 0}, {6, 1.4}},
         {'i', 0.5, 2, 1e5, {4, 0, 5}, 1, {2, 10, 5}, {9.5, 5}},
@@ -429,19 +432,22 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
         ASSERT_EQ(positionPoint(&onT, t.data(), 4, &e, &p), 1);
         EXPECT_LE(offsettest::distanceTo(p, t[e - 1]), 1e-9) << line;
     }
-    // The forward search looks at most 20 pieces past the first it found: along a bottom wall of 30 unit
-    // elements the right wall (1 from the target) comes too late to replace the bottom (1.4 from it).
-    std::vector<Vec2> comb;
-    for (int i = 0; i <= 30; ++i) comb.push_back({1.0 * i, 0});
-    comb.push_back({30, 10});
-    comb.push_back({0, 10});
-    const std::vector<ContourElement> bottom = polygon(comb),
-                                      quad = polygon({{2, 1.4}, {29, 5}, {2, 8}, {1.5, 5}});
+    // The forward search looks at 20 pieces from the first it found (element 2 of a bottom wall of nb unit
+    // elements, 1.4 from the target): the right wall (element nb + 1, 1 from it) replaces it as the 20th,
+    // not as the 21st.
     const RingPosition start{0, 0, 0}, ringStart{0, 0, 0};
     RingPosition at{}, on{};
-    ASSERT_EQ(connectForward(bottom.data(), 33, quad.data(), 4, &start, &ringStart, 1.5, &at, &on), 1);
-    EXPECT_EQ(at.element, 2);
-    EXPECT_XY(EXPECT_NEAR, at, 2, 0, 1e-9);
+    for (const int nb : {20, 21}) {
+        std::vector<Vec2> comb;
+        for (int i = 0; i <= nb; ++i) comb.push_back({1.0 * i, 0});
+        comb.push_back({1.0 * nb, 10});
+        comb.push_back({0, 10});
+        const std::vector<ContourElement> bottom = polygon(comb),
+                                          quad = polygon({{2, 1.4}, {nb - 1.0, 5}, {2, 8}, {1.5, 5}});
+        ASSERT_EQ(connectForward(bottom.data(), nb + 3, quad.data(), 4, &start, &ringStart, 1.5, &at, &on), 1);
+        EXPECT_EQ(at.element, nb == 20 ? 21 : 2);
+        EXPECT_XY(EXPECT_NEAR, at, nb == 20 ? 20 : 2, nb == 20 ? 5 : 0, 1e-9);
+    }
     // Once found, the inward search does not try the part of the from-element before the from-point, however
     // near (right wall 2, top 1.5, left 1, bottom 0.5 from the ring).
     const std::vector<ContourElement> fan = polygon({{5, 0.5}, {8, 4}, {6, 8.5}, {1, 5}});
