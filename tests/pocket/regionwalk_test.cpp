@@ -285,19 +285,27 @@ TEST(RegionWalk, StackAllDoneStandsOnceFound) {
 }
 
 // A ring whose only way on is its island parent, waiting on the stack, steps back to it, with a start ring
-// given too.
+// given too, whether or not the parent is the tree's first node; with another ring on the stack it goes up
+// to the parent instead.
 TEST(RegionWalk, TheIslandParentOnTheStackIsSteppedBackTo) {
-    Walk walk;
-    pocketKernel().startGiven = 1;
-    const int32_t a = attachBox(20, 20, 40, 40, 0), m = attachBox(10, 10, 50, 50, 1);
-    ASSERT_TRUE(regionAddLink(m, a) > 0 && regionBestStart()->found);
-    const WalkEntry top{a, {0, 0, 0}, {-1, 0, 0}}, e{m, {0, 0, 0}, {-1, 0, 0}};
-    ASSERT_EQ(regionStackPush(&top), 1);
-    RingPosition conn{}, start{};
-    int32_t next = -1;
-    EXPECT_EQ(regionRingSequence(&e, 12, &conn, &start, &next), kWalkBack);
-    EXPECT_EQ(next, a);
-    pocketKernel().startGiven = 0;
+    for (const bool first : {true, false})
+        for (const bool parentOnTop : {true, false}) {
+            Walk walk;
+            pocketKernel().startGiven = 1;
+            const int32_t other = first ? -1 : attachBox(200, 200, 220, 220, 0);
+            const int32_t a = attachBox(20, 20, 40, 40, 0), m = attachBox(10, 10, 50, 50, 1);
+            ASSERT_TRUE(regionAddLink(m, a) > 0 && regionBestStart()->found);
+            const WalkEntry top{parentOnTop ? a : other, {0, 0, 0}, {-1, 0, 0}}, e{m, {0, 0, 0}, {-1, 0, 0}};
+            if (top.node >= 0) {
+                ASSERT_EQ(regionStackPush(&top), 1);
+            }
+            RingPosition conn{}, start{};
+            int32_t next = -1;
+            EXPECT_EQ(regionRingSequence(&e, 12, &conn, &start, &next), parentOnTop ? kWalkBack : kWalkUp)
+                << first << parentOnTop;
+            EXPECT_EQ(next, a);
+            pocketKernel().startGiven = 0;
+        }
 }
 
 // A start that names no node is refused (3023) before anything is written, for every walk.
