@@ -286,14 +286,15 @@ TEST(RegionWalk, StackAllDoneStandsOnceFound) {
 
 // A ring whose only way on is its island parent, waiting on the stack, steps back to it, with a start ring
 // given too, whether or not the parent is the tree's first node; with another ring on the stack it goes up
-// to the parent instead.
+// to the parent instead, from the bottom wall where the walk starts (10 from the parent, within the step),
+// not from the nearer left wall.
 TEST(RegionWalk, TheIslandParentOnTheStackIsSteppedBackTo) {
     for (const bool first : {true, false})
         for (const bool parentOnTop : {true, false}) {
             Walk walk;
             pocketKernel().startGiven = 1;
             const int32_t other = first ? -1 : attachBox(200, 200, 220, 220, 0);
-            const int32_t a = attachBox(20, 20, 40, 40, 0), m = attachBox(10, 10, 50, 50, 1);
+            const int32_t a = attachBox(15, 20, 40, 40, 0), m = attachBox(10, 10, 50, 50, 1);
             ASSERT_TRUE(regionAddLink(m, a) > 0 && regionBestStart()->found);
             const WalkEntry top{parentOnTop ? a : other, {0, 0, 0}, {-1, 0, 0}}, e{m, {0, 0, 0}, {-1, 0, 0}};
             if (top.node >= 0) {
@@ -304,6 +305,7 @@ TEST(RegionWalk, TheIslandParentOnTheStackIsSteppedBackTo) {
             EXPECT_EQ(regionRingSequence(&e, 12, &conn, &start, &next), parentOnTop ? kWalkBack : kWalkUp)
                 << first << parentOnTop;
             EXPECT_EQ(next, a);
+            EXPECT_TRUE(parentOnTop || conn.element == 1) << conn.element;
             pocketKernel().startGiven = 0;
         }
 }
