@@ -729,3 +729,20 @@ TEST(PlaneRings, ShortOfMemoryEachStepRefusesWithItsCode) {
         EXPECT_TRUE(last == -1 || last == -9 || (last == 1 && codes.size() == 4)) << k << " " << last;
     }
 }
+
+// The ring a back-cut step grows from a span ring hangs one level below the node the span ring names; a
+// span ring naming no node stands for level 0, its ring for level 1.
+TEST(PlaneRings, BackCutRingsHangOneLevelBelowTheirSource) {
+    for (const int32_t level : {-1, 0, 3}) {
+        Plane plane(1, 0.4);
+        put("MAIN", box(0, 0, 30, 30), true, true, 0);
+        ASSERT_EQ(cutListsCreate(0), 0);
+        ASSERT_EQ(clistCreate("SPAN"), 1);
+        const int32_t source = level < 0 ? -1 : attachBox(2, 2, 28, 28, level);
+        put("SPAN", box(2, 2, 28, 28), true, true, static_cast<int16_t>(source));
+        const int32_t before = regionNodeCount();
+        ASSERT_EQ(pocketSpanBackCuts(0.8, 1, 1), 1);
+        ASSERT_EQ(regionNodeCount(), before + 1) << level;
+        EXPECT_EQ(regionNode(before)->level, std::max(level, 0) + 1) << level;
+    }
+}
