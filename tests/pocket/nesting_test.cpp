@@ -128,6 +128,10 @@ TEST(Nesting, CircleToPolygonChordsStayWithinTolerance) {
         EXPECT_NEAR(out[static_cast<size_t>(n - 1)].g[kLx2], a.g[kAex], 1e-12);
         EXPECT_EQ(circleToPolygon(&a, 1, tol, out.data(), n) + circleToPolygon(&a, 1, tol, out.data(), n - 1),
                   n - 1);  // room for just the chords suffices, one less is refused (-1)
+        const ContourElement twice[] = {a, a};  // so too for the chords of two arcs together
+        EXPECT_EQ(circleToPolygon(twice, 2, tol, out.data(), 2 * n) +
+                      circleToPolygon(twice, 2, tol, out.data(), 2 * n - 1),
+                  2 * n - 1);
     }
 }
 
