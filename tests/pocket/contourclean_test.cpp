@@ -62,13 +62,13 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
     const struct {
         Vec2 s;
         int32_t count;
-    } flips[] = {{{0.1, 0.25}, 3},       {{-0.5, 0.5}, 2},      {{0.25, 0.5}, 2}, {{-0.25, 0.25}, 2},
+    } flips[] = {{{0.1, 0.25}, 3},     {{-0.5, 0.5}, 2},     {{0.25, 0.5}, 2}, {{-0.25, 0.25}, 2},
                  {{0, 0.5 + 5e-7}, 3}, {{0, 0.5 + 2e-6}, 2}, {{0, 0.5}, 3}};
     for (const auto& f : flips) {
         // A quarter turn: the centre stands half the chord to the left of the chord's middle.
         const double cx = f.s.x / 2 + f.s.y / 2, cy = f.s.y / 2 - f.s.x / 2;
-        ContourElement arc = arcElem(cx, cy, std::hypot(cx, cy), std::atan2(f.s.y - cy, f.s.x - cx),
-                                     std::atan2(-cy, -cx), 1);
+        ContourElement arc =
+            arcElem(cx, cy, std::hypot(cx, cy), std::atan2(f.s.y - cy, f.s.x - cx), std::atan2(-cy, -cx), 1);
         arc.g[kAsx] = f.s.x, arc.g[kAsy] = f.s.y, arc.g[kAex] = 0, arc.g[kAey] = 0;
         std::vector<ContourElement> c = {arc, lineElem(0, 0, 0, 1), lineElem(0, 1, 5, 1)};
         ASSERT_EQ(chainRemoveZigzags(c.data(), 3, 1.5), f.count) << f.s.x << ' ' << f.s.y;

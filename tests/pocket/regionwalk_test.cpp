@@ -454,7 +454,8 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
         comb.push_back({0, 10});
         const std::vector<ContourElement> bottom = polygon(comb),
                                           quad = polygon({{2, 1.4}, {nb - 1.0, 5}, {2, 8}, {1.5, 5}});
-        ASSERT_EQ(connectForward(bottom.data(), nb + 3, quad.data(), 4, &start, &ringStart, 1.5, &at, &on), 1);
+        ASSERT_EQ(connectForward(bottom.data(), nb + 3, quad.data(), 4, &start, &ringStart, 1.5, &at, &on),
+                  1);
         EXPECT_EQ(at.element, nb == 20 ? 21 : 2);
         EXPECT_XY(EXPECT_NEAR, at, nb == 20 ? 20 : 2, nb == 20 ? 5 : 0, 1e-9);
     }
