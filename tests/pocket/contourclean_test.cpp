@@ -303,3 +303,42 @@ TEST(ContourClean, SweepsAndLengthsOfArcs) {
     const ContourElement tiny = arcElem(0, 0, 1, 0, 0.005, 1);
     EXPECT_NEAR(elemLength(&tiny), 2 * std::sin(0.0025), 1e-15);  // the chord below 0.01
 }
+
+// Boxes of seeded chains of lines and arcs (an arc's box reaches its circle's extremes where it sweeps past
+// them) against dense samples along the elements; an empty chain's box is the origin; an element of no
+// known type has no length.
+TEST(ContourClean, ChainBoxesMatchDenseSamples) {
+    rngResetState();
+    for (int i = 0; i < 200; ++i) {
+        std::vector<ContourElement> c;
+        for (int k = 0; k < 1 + rngBelow(4); ++k) {
+            const double x = 40 * rngUniform() - 20, y = 40 * rngUniform() - 20, r = 0.1 + 10 * rngUniform();
+            const double a0 = 7 * rngUniform(), sweep = 0.05 + 6.2 * rngUniform();
+            const int dir = rngBelow(2) ? 1 : -1;
+            c.push_back(rngBelow(2) ? lineElem(x, y, x + r * std::cos(a0), y + r * std::sin(a0))
+                                    : arcElem(x, y, r, a0, a0 + dir * sweep, dir));
+        }
+        Vec2 lo{1e9, 1e9}, hi{-1e9, -1e9};
+        for (const ContourElement& e : c)
+            for (int k = 0; k <= 720; ++k) {
+                const Vec2 p = offsettest::pointAlong(e, k / 720.0);
+                lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
+                hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
+            }
+        Vec2 min, max;
+        chainBoundingBox(c.data(), static_cast<int32_t>(c.size()), &min, &max);
+        for (const auto& [got, want] :
+             {std::pair{min.x, lo.x}, {min.y, lo.y}, {-max.x, -hi.x}, {-max.y, -hi.y}}) {
+            EXPECT_LE(got, want + 1e-9) << i;
+            EXPECT_GE(got, want - 1e-3) << i;
+        }
+    }
+    Vec2 min{5, 5}, max{5, 5};
+    const ContourElement one = lineElem(3, 4, 6, 8);
+    chainBoundingBox(&one, 0, &min, &max);
+    EXPECT_XY(EXPECT_EQ, min, 0, 0);
+    EXPECT_XY(EXPECT_EQ, max, 0, 0);
+    ContourElement unknown = one;
+    unknown.type = 9;
+    EXPECT_EQ(elemLength(&unknown), 0);
+}
