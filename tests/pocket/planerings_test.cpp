@@ -731,10 +731,12 @@ TEST(PlaneRings, ShortOfMemoryEachStepRefusesWithItsCode) {
 }
 
 // The ring a back-cut step grows from a span ring hangs one level below the node the span ring names; a
-// span ring naming no node stands for level 0, its ring for level 1.
+// span ring naming no node stands for level 0, its ring for level 1. With fillets wanted its four corners
+// are rounded by the fillet radius, else they stay sharp.
 TEST(PlaneRings, BackCutRingsHangOneLevelBelowTheirSource) {
     for (const int32_t level : {-1, 0, 3}) {
         Plane plane(1, 0.4);
+        kvCCPParams.filletRadius = level == 0 ? 0.5 : 0;
         put("MAIN", box(0, 0, 30, 30), true, true, 0);
         ASSERT_EQ(cutListsCreate(0), 0);
         ASSERT_EQ(clistCreate("SPAN"), 1);
@@ -744,5 +746,13 @@ TEST(PlaneRings, BackCutRingsHangOneLevelBelowTheirSource) {
         ASSERT_EQ(pocketSpanBackCuts(0.8, 1, 1), 1);
         ASSERT_EQ(regionNodeCount(), before + 1) << level;
         EXPECT_EQ(regionNode(before)->level, std::max(level, 0) + 1) << level;
+        const std::vector<ContourElement> ring = nodeRing(before);
+        EXPECT_EQ(std::count_if(ring.begin(), ring.end(),
+                                [](const ContourElement& e) {
+                                    return e.type == kElemArc && std::fabs(e.g[kAr] - 0.5) < 1e-9;
+                                }),
+                  level == 0 ? 4 : 0)
+            << level;
     }
+    kvCCPParams.filletRadius = 0;
 }
