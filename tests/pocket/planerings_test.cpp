@@ -756,3 +756,23 @@ TEST(PlaneRings, BackCutRingsHangOneLevelBelowTheirSource) {
     }
     kvCCPParams.filletRadius = 0;
 }
+
+// A span offset by 3 moves a 30 square in by 3, the first one by the pocket's allowance (0.5) besides, not
+// by an island's (2): a square of side 30 - 2 (3 + 0.5) with its sharp corners.
+TEST(PlaneRings, FirstSpanOffsetAddsThePocketAllowance) {
+    for (const int first : {0, 1}) {
+        Plane plane(1, 0.4);
+        pocketAllowanceSet(0, 0.5);
+        pocketAllowanceSet(1, 2);
+        put("MAIN", box(0, 0, 30, 30), true, true, 0);
+        ASSERT_EQ(clistCreate("SPAN"), 1);
+        put("SPAN", box(0, 0, 30, 30), true, true);
+        clistFree("GKT");
+        ASSERT_EQ(pocketSpanOffsets(3, first, 0), 1);
+        ASSERT_EQ(clistCount("SPAN"), 1);
+        const double side = 30 - 2 * (3 + (first ? 0.5 : 0));
+        EXPECT_NEAR(offsettest::signedArea(get("SPAN", 0)), side * side, 1e-9) << first;
+        pocketAllowanceSet(0, 0);
+        pocketAllowanceSet(1, 0);
+    }
+}
