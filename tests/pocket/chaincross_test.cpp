@@ -101,6 +101,12 @@ TEST(ChainCross, TwoContoursTable) {
         const std::vector<ContourElement> a = {lineElem(-10, 0, 0, 0), lineElem(0, 0, 10, 0)},
                                           b = {lineElem(0, -10, 0, 0), lineElem(0, 0, 10, 10 * slope)};
         EXPECT_EQ(intersectContours(a.data(), 2, b.data(), 2, rec, 16), crossings) << slope;
+        // Likewise leaving back along the other's way in, on an arc (a line that near would overlap it)
+        // curving up away from it.
+        ContourElement arc = arcElem(std::sin(slope), std::cos(slope), 1, -kPi / 2 - slope, -kPi, -1);
+        arc.g[kAsx] = arc.g[kAsy] = 0;
+        const std::vector<ContourElement> back = {lineElem(0, -10, 0, 0), arc};
+        EXPECT_EQ(intersectContours(a.data(), 2, back.data(), 2, rec, 16), crossings) << slope;
     }
     // A chain down through a line at its fourth joint, then back onto the line further on: one
     // crossing, the later overlap notwithstanding.

@@ -56,11 +56,24 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
     ASSERT_EQ(chainRemoveZigzags(arcs.data(), 3, 0.01), 2);
     EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(arcs[0]), -3, 0.0025, 1e-12);
     EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(arcs[1]), -3, 0.0025, 1e-12);
-    // After a half circle shorter than half the jog it stays: the jog's middle lies behind the arc's
-    // start, and the arc's end moved there would turn it over.
-    std::vector<ContourElement> over = {arcElem(-3, 0.0005, 0.0005, kPi / 2, 3 * kPi / 2, 1),
-                                        lineElem(-3, 0, -3, 0.005), lineElem(-3, 0.005, 5, 0.005)};
-    EXPECT_EQ(chainRemoveZigzags(over.data(), 3, 0.01), 3);
+    // After a left-turning arc from s to (0, 0), a jog up to (0, 1) goes unless moving the arc's end to
+    // the jog's middle J = (0, 0.5) turns the arc over: s strictly inside the circle on (0, 0)-J as
+    // diameter (the chord then swings more than a right angle), or s within 1e-6 of J (no chord left).
+    const struct {
+        Vec2 s;
+        int32_t count;
+    } flips[] = {{{0.1, 0.25}, 3},     {{-0.5, 0.5}, 2},     {{0.25, 0.5}, 2}, {{-0.25, 0.25}, 2},
+                 {{0, 0.5 + 5e-7}, 3}, {{0, 0.5 + 2e-6}, 2}, {{0, 0.5}, 3}};
+    for (const auto& f : flips) {
+        // A quarter turn: the centre stands half the chord to the left of the chord's middle.
+        const double cx = f.s.x / 2 + f.s.y / 2, cy = f.s.y / 2 - f.s.x / 2;
+        ContourElement arc =
+            arcElem(cx, cy, std::hypot(cx, cy), std::atan2(f.s.y - cy, f.s.x - cx), std::atan2(-cy, -cx), 1);
+        arc.g[kAsx] = f.s.x, arc.g[kAsy] = f.s.y, arc.g[kAex] = 0, arc.g[kAey] = 0;
+        std::vector<ContourElement> c = {arc, lineElem(0, 0, 0, 1), lineElem(0, 1, 5, 1)};
+        ASSERT_EQ(chainRemoveZigzags(c.data(), 3, 1.5), f.count) << f.s.x << ' ' << f.s.y;
+        if (f.count == 2) EXPECT_XY(EXPECT_EQ, offsettest::endPoint(c[0]), 0, 0.5);
+    }
     // Neighbour lines meet where they cross when that lies within the limit of the jog's middle
     // (10.002, 0.002), else at the middle.
     for (double dy : {-9.996, -4.998}) {
@@ -289,4 +302,43 @@ TEST(ContourClean, SweepsAndLengthsOfArcs) {
     EXPECT_NEAR(rest, kPi, 1e-12);
     const ContourElement tiny = arcElem(0, 0, 1, 0, 0.005, 1);
     EXPECT_NEAR(elemLength(&tiny), 2 * std::sin(0.0025), 1e-15);  // the chord below 0.01
+}
+
+// Boxes of seeded chains of lines and arcs (an arc's box reaches its circle's extremes where it sweeps past
+// them) against dense samples along the elements; an empty chain's box is the origin; an element of no
+// known type has no length.
+TEST(ContourClean, ChainBoxesMatchDenseSamples) {
+    rngResetState();
+    for (int i = 0; i < 200; ++i) {
+        std::vector<ContourElement> c;
+        for (int k = 0; k < 1 + rngBelow(4); ++k) {
+            const double x = 40 * rngUniform() - 20, y = 40 * rngUniform() - 20, r = 0.1 + 10 * rngUniform();
+            const double a0 = 7 * rngUniform(), sweep = 0.05 + 6.2 * rngUniform();
+            const int dir = rngBelow(2) ? 1 : -1;
+            c.push_back(rngBelow(2) ? lineElem(x, y, x + r * std::cos(a0), y + r * std::sin(a0))
+                                    : arcElem(x, y, r, a0, a0 + dir * sweep, dir));
+        }
+        Vec2 lo{1e9, 1e9}, hi{-1e9, -1e9};
+        for (const ContourElement& e : c)
+            for (int k = 0; k <= 720; ++k) {
+                const Vec2 p = offsettest::pointAlong(e, k / 720.0);
+                lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
+                hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
+            }
+        Vec2 min, max;
+        chainBoundingBox(c.data(), static_cast<int32_t>(c.size()), &min, &max);
+        for (const auto& [got, want] :
+             {std::pair{min.x, lo.x}, {min.y, lo.y}, {-max.x, -hi.x}, {-max.y, -hi.y}}) {
+            EXPECT_LE(got, want + 1e-9) << i;
+            EXPECT_GE(got, want - 1e-3) << i;
+        }
+    }
+    Vec2 min{5, 5}, max{5, 5};
+    const ContourElement one = lineElem(3, 4, 6, 8);
+    chainBoundingBox(&one, 0, &min, &max);
+    EXPECT_XY(EXPECT_EQ, min, 0, 0);
+    EXPECT_XY(EXPECT_EQ, max, 0, 0);
+    ContourElement unknown = one;
+    unknown.type = 9;
+    EXPECT_EQ(elemLength(&unknown), 0);
 }

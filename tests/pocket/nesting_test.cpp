@@ -13,6 +13,7 @@
 #include "pocket/pocket_util.h"
 #include "pocket/ringemit.h"
 #include "ringtest_util.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -128,6 +129,17 @@ TEST(Nesting, CircleToPolygonChordsStayWithinTolerance) {
         EXPECT_NEAR(out[static_cast<size_t>(n - 1)].g[kLx2], a.g[kAex], 1e-12);
         EXPECT_EQ(circleToPolygon(&a, 1, tol, out.data(), n) + circleToPolygon(&a, 1, tol, out.data(), n - 1),
                   n - 1);  // room for just the chords suffices, one less is refused (-1)
+        // No tolerance, or one of the radius or more: the arc's chord alone, refused without room.
+        for (const double none : {0.0, r}) {
+            EXPECT_EQ(circleToPolygon(&a, 1, none, out.data(), 0), -1);
+            ASSERT_EQ(circleToPolygon(&a, 1, none, out.data(), 1), 1);
+            EXPECT_XY(EXPECT_EQ, (Vec2{out[0].g[kLx1], out[0].g[kLy1]}), a.g[kAsx], a.g[kAsy]);
+            EXPECT_XY(EXPECT_EQ, (Vec2{out[0].g[kLx2], out[0].g[kLy2]}), a.g[kAex], a.g[kAey]);
+        }
+        const ContourElement twice[] = {a, a};  // so too for the chords of two arcs together
+        EXPECT_EQ(circleToPolygon(twice, 2, tol, out.data(), 2 * n) +
+                      circleToPolygon(twice, 2, tol, out.data(), 2 * n - 1),
+                  2 * n - 1);
     }
 }
 

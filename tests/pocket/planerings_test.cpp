@@ -729,3 +729,50 @@ TEST(PlaneRings, ShortOfMemoryEachStepRefusesWithItsCode) {
         EXPECT_TRUE(last == -1 || last == -9 || (last == 1 && codes.size() == 4)) << k << " " << last;
     }
 }
+
+// The ring a back-cut step grows from a span ring hangs one level below the node the span ring names; a
+// span ring naming no node stands for level 0, its ring for level 1. With fillets wanted its four corners
+// are rounded by the fillet radius, else they stay sharp.
+TEST(PlaneRings, BackCutRingsHangOneLevelBelowTheirSource) {
+    for (const int32_t level : {-1, 0, 3}) {
+        Plane plane(1, 0.4);
+        kvCCPParams.filletRadius = level == 0 ? 0.5 : 0;
+        put("MAIN", box(0, 0, 30, 30), true, true, 0);
+        ASSERT_EQ(cutListsCreate(0), 0);
+        ASSERT_EQ(clistCreate("SPAN"), 1);
+        const int32_t source = level < 0 ? -1 : attachBox(2, 2, 28, 28, level);
+        put("SPAN", box(2, 2, 28, 28), true, true, static_cast<int16_t>(source));
+        const int32_t before = regionNodeCount();
+        ASSERT_EQ(pocketSpanBackCuts(0.8, 1, 1), 1);
+        ASSERT_EQ(regionNodeCount(), before + 1) << level;
+        EXPECT_EQ(regionNode(before)->level, std::max(level, 0) + 1) << level;
+        const std::vector<ContourElement> ring = nodeRing(before);
+        EXPECT_EQ(std::count_if(ring.begin(), ring.end(),
+                                [](const ContourElement& e) {
+                                    return e.type == kElemArc && std::fabs(e.g[kAr] - 0.5) < 1e-9;
+                                }),
+                  level == 0 ? 4 : 0)
+            << level;
+    }
+    kvCCPParams.filletRadius = 0;
+}
+
+// A span offset by 3 moves a 30 square in by 3, the first one by the pocket's allowance (0.5) besides, not
+// by an island's (2): a square of side 30 - 2 (3 + 0.5) with its sharp corners.
+TEST(PlaneRings, FirstSpanOffsetAddsThePocketAllowance) {
+    for (const int first : {0, 1}) {
+        Plane plane(1, 0.4);
+        pocketAllowanceSet(0, 0.5);
+        pocketAllowanceSet(1, 2);
+        put("MAIN", box(0, 0, 30, 30), true, true, 0);
+        ASSERT_EQ(clistCreate("SPAN"), 1);
+        put("SPAN", box(0, 0, 30, 30), true, true);
+        clistFree("GKT");
+        ASSERT_EQ(pocketSpanOffsets(3, first, 0), 1);
+        ASSERT_EQ(clistCount("SPAN"), 1);
+        const double side = 30 - 2 * (3 + (first ? 0.5 : 0));
+        EXPECT_NEAR(offsettest::signedArea(get("SPAN", 0)), side * side, 1e-9) << first;
+        pocketAllowanceSet(0, 0);
+        pocketAllowanceSet(1, 0);
+    }
+}

@@ -285,19 +285,29 @@ TEST(RegionWalk, StackAllDoneStandsOnceFound) {
 }
 
 // A ring whose only way on is its island parent, waiting on the stack, steps back to it, with a start ring
-// given too.
+// given too, whether or not the parent is the tree's first node; with another ring on the stack it goes up
+// to the parent instead, from the bottom wall where the walk starts (10 from the parent, within the step),
+// not from the nearer left wall.
 TEST(RegionWalk, TheIslandParentOnTheStackIsSteppedBackTo) {
-    Walk walk;
-    pocketKernel().startGiven = 1;
-    const int32_t a = attachBox(20, 20, 40, 40, 0), m = attachBox(10, 10, 50, 50, 1);
-    ASSERT_TRUE(regionAddLink(m, a) > 0 && regionBestStart()->found);
-    const WalkEntry top{a, {0, 0, 0}, {-1, 0, 0}}, e{m, {0, 0, 0}, {-1, 0, 0}};
-    ASSERT_EQ(regionStackPush(&top), 1);
-    RingPosition conn{}, start{};
-    int32_t next = -1;
-    EXPECT_EQ(regionRingSequence(&e, 12, &conn, &start, &next), kWalkBack);
-    EXPECT_EQ(next, a);
-    pocketKernel().startGiven = 0;
+    for (const bool first : {true, false})
+        for (const bool parentOnTop : {true, false}) {
+            Walk walk;
+            pocketKernel().startGiven = 1;
+            const int32_t other = first ? -1 : attachBox(200, 200, 220, 220, 0);
+            const int32_t a = attachBox(15, 20, 40, 40, 0), m = attachBox(10, 10, 50, 50, 1);
+            ASSERT_TRUE(regionAddLink(m, a) > 0 && regionBestStart()->found);
+            const WalkEntry top{parentOnTop ? a : other, {0, 0, 0}, {-1, 0, 0}}, e{m, {0, 0, 0}, {-1, 0, 0}};
+            if (top.node >= 0) {
+                ASSERT_EQ(regionStackPush(&top), 1);
+            }
+            RingPosition conn{}, start{};
+            int32_t next = -1;
+            EXPECT_EQ(regionRingSequence(&e, 12, &conn, &start, &next), parentOnTop ? kWalkBack : kWalkUp)
+                << first << parentOnTop;
+            EXPECT_EQ(next, a);
+            EXPECT_TRUE(parentOnTop || conn.element == 1) << conn.element;
+            pocketKernel().startGiven = 0;
+        }
 }
 
 // A start that names no node is refused (3023) before anything is written, for every walk.
@@ -395,6 +405,9 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
         {'f', 1, 1.2, 0, {2, 10, 10}, 1, {2, 10, 5}, {9, 5}},
         {'f', 1, 1.5, 0, {0, 0, 0}, 1, {1, 6, 0}, {6, 1.4}},
         {'f', 1, 1.5, 0, {-1, 0, 0}, 1, {1, 6, 0}, {6, 1.4}},
+        // a ring touching the right wall is 0 from it: nearer than the bottom, and within any d
+        {'i', 0, 2, 1e5, {4, 0, 5}, 1, {2, 10, 5}, {10, 5}},
+        {'f', 0, 2, 0, {4, 0, 5}, 1, {2, 10, 5}, {10, 5}},
         {'i', 1.3, 2, 1e5, {4, 0, 5}, 1, {2, 10, 5}, {8.7, 5}},
         {'i', 1.36, 2, 1e5, {4, 0, 5}, 1, {1, 6, 0}, {6, 1.4}},
         {'i', 0.5, 2, 1e5, {4, 0, 5}, 1, {2, 10, 5}, {9.5, 5}},
@@ -429,19 +442,23 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
         ASSERT_EQ(positionPoint(&onT, t.data(), 4, &e, &p), 1);
         EXPECT_LE(offsettest::distanceTo(p, t[e - 1]), 1e-9) << line;
     }
-    // The forward search looks at most 20 pieces past the first it found: along a bottom wall of 30 unit
-    // elements the right wall (1 from the target) comes too late to replace the bottom (1.4 from it).
-    std::vector<Vec2> comb;
-    for (int i = 0; i <= 30; ++i) comb.push_back({1.0 * i, 0});
-    comb.push_back({30, 10});
-    comb.push_back({0, 10});
-    const std::vector<ContourElement> bottom = polygon(comb),
-                                      quad = polygon({{2, 1.4}, {29, 5}, {2, 8}, {1.5, 5}});
+    // The forward search looks at 20 pieces from the first it found (element 2 of a bottom wall of nb unit
+    // elements, 1.4 from the target): the right wall (element nb + 1, 1 from it) replaces it as the 20th,
+    // not as the 21st.
     const RingPosition start{0, 0, 0}, ringStart{0, 0, 0};
     RingPosition at{}, on{};
-    ASSERT_EQ(connectForward(bottom.data(), 33, quad.data(), 4, &start, &ringStart, 1.5, &at, &on), 1);
-    EXPECT_EQ(at.element, 2);
-    EXPECT_XY(EXPECT_NEAR, at, 2, 0, 1e-9);
+    for (const int nb : {20, 21}) {
+        std::vector<Vec2> comb;
+        for (int i = 0; i <= nb; ++i) comb.push_back({1.0 * i, 0});
+        comb.push_back({1.0 * nb, 10});
+        comb.push_back({0, 10});
+        const std::vector<ContourElement> bottom = polygon(comb),
+                                          quad = polygon({{2, 1.4}, {nb - 1.0, 5}, {2, 8}, {1.5, 5}});
+        ASSERT_EQ(connectForward(bottom.data(), nb + 3, quad.data(), 4, &start, &ringStart, 1.5, &at, &on),
+                  1);
+        EXPECT_EQ(at.element, nb == 20 ? 21 : 2);
+        EXPECT_XY(EXPECT_NEAR, at, nb == 20 ? 20 : 2, nb == 20 ? 5 : 0, 1e-9);
+    }
     // Once found, the inward search does not try the part of the from-element before the from-point, however
     // near (right wall 2, top 1.5, left 1, bottom 0.5 from the ring).
     const std::vector<ContourElement> fan = polygon({{5, 0.5}, {8, 4}, {6, 8.5}, {1, 5}});

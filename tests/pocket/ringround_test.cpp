@@ -59,10 +59,23 @@ TEST(RingRound, FilletRadiusByCornerAngle) {
 // fillets (clockwise ring) and by the opening (counter-clockwise ring); a radius
 // below 0.01 leaves the ring as it is.
 TEST(RingRound, RoundedSquareAreaMatchesClosedForm) {
-    for (double r : {0.005, 0.5, 2.0, 4.0})
+    // Two rooms joined by a neck 0.2 wide, which an opening by 0.5 or more splits.
+    const std::vector<Vec2> corners = {{0, 0},   {10, 0},  {10, 4.9}, {15, 4.9}, {15, 0},  {25, 0},
+                                       {25, 10}, {15, 10}, {15, 5.1}, {10, 5.1}, {10, 10}, {0, 10}};
+    const std::vector<ContourElement> rooms = polygon(corners);
+    for (double r : {0.005, 0.01, 0.5, 2.0, 4.0})
         for (bool ccw : {true, false}) {
             Round round;
+            // A split opening just before leaves nothing the square's opening or rounding reads.
+            std::vector<ContourElement> scrap(kClistMaxElements);
+            EXPECT_EQ(contourOpenByOffset(rooms.data(), 12, r, scrap.data(), 0) == kRoundOpenSeveral,
+                      r >= 0.5);
             const std::vector<ContourElement> in = box(0, 0, 20, 20, ccw);
+            const double expected = 400 - 4 * r * r * (1 - offsettest::kPi / 4);
+            if (r >= 0.5) {
+                EXPECT_NEAR(offsettest::signedArea(run(contourOpenByOffset, in, r, 0)),
+                            ccw ? expected : -expected, 1e-3);
+            }
             const std::vector<ContourElement> out = run(contourRoundCorners, in, r, 0);
             if (r < 0.01) {
                 ASSERT_EQ(out.size(), in.size());
@@ -71,7 +84,6 @@ TEST(RingRound, RoundedSquareAreaMatchesClosedForm) {
                 continue;
             }
             EXPECT_EQ(arcsOf(out, r), 4) << r << ccw;
-            const double expected = 400 - 4 * r * r * (1 - offsettest::kPi / 4);
             EXPECT_NEAR(offsettest::signedArea(out), ccw ? expected : -expected, 1e-3) << r << ccw;
         }
 }
