@@ -151,6 +151,12 @@ TEST(ChainCross, TwoContoursTable) {
         own.push_back(lineElem(0, 0, 10, 10, 0));
         own.back().type = 9;
         EXPECT_EQ(contourReduce(own.data(), 6, rec, 0), 1);
+        // An open chain whose last leg folds back over the one before and runs down through the apex
+        // of a peak at the origin: one crossing there, the fold aside.
+        const std::vector<ContourElement> fold =
+            polygon({{-4, -3}, {-3, -1}, {-2, -2}, {-1, -1}, {0, 0}, {1, -1}, {0, 0.5}, {0, 2}, {0, -1}});
+        ASSERT_EQ(contourReduce(fold.data(), 8, rec, 0), 1);
+        EXPECT_EQ(std::pair(rec[0].x, rec[0].y), std::pair(0.0, 0.0));
     }
 }
 

@@ -207,7 +207,8 @@ TEST(ContourOrient, SignedAreaAndCuspTurns) {
     EXPECT_EQ(contourSignedArea(thereAndBack.data(), 2), 0);
     const ContourElement line = lineElem(0, 0, 1, 0);
     const ContourElement ccw = arcElem(1, 1, 1, -M_PI / 2, 0, 1), cw = arcElem(1, -1, 1, M_PI / 2, 0, -1);
-    // opposite senses: +pi when the clockwise arc is not the wider one
+    // opposite senses: +pi when the clockwise arc is not the wider one; two clockwise arcs: +pi whatever
+    // their radii
     const ContourElement wideCcw = arcElem(1, 2, 2, -M_PI / 2, 0, 1),
                          wideCw = arcElem(1, -2, 2, M_PI / 2, 0, -1);
     const struct {
@@ -215,6 +216,7 @@ TEST(ContourOrient, SignedAreaAndCuspTurns) {
         double turn;
     } cases[] = {{&line, &ccw, -M_PI},  {&line, &cw, M_PI},     {&ccw, &line, -M_PI},   {&cw, &line, M_PI},
                  {&ccw, &ccw, -M_PI},   {&cw, &cw, M_PI},       {&line, &line, M_PI},   {&wideCcw, &cw, M_PI},
-                 {&cw, &wideCcw, M_PI}, {&ccw, &wideCw, -M_PI}, {&wideCw, &ccw, -M_PI}, {&ccw, &cw, M_PI}};
+                 {&cw, &wideCcw, M_PI}, {&ccw, &wideCw, -M_PI}, {&wideCw, &ccw, -M_PI}, {&ccw, &cw, M_PI},
+                 {&wideCw, &cw, M_PI}};
     for (const auto& c : cases) EXPECT_EQ(elemCuspTurn(c.a, c.b), c.turn);
 }

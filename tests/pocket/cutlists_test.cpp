@@ -206,10 +206,11 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
 // An open plane with merge mode 1, an empty CUT_GKT and a span cut crossed by a
 // back cut: the combinations go through and the cut strips reach the tree; a back
 // boundary clear of the span cuts joins them in the first combination only, and
-// is attached as one more node; back cuts all clear of them leave nothing to merge.
+// is attached as one more node; back cuts all clear of them leave nothing to merge, and so does a
+// back island holding all of the span cut (here split first by another): no error, nothing attached.
 TEST(CutLists, OpenMergeReachesTheAttach) {
-    int32_t nodes[3] = {};
-    for (int extra = 0; extra < 3; ++extra) {
+    int32_t nodes[4] = {};
+    for (int extra = 0; extra < 4; ++extra) {
         Cuts fx;
         put("MAIN", box(0, 0, 100, 100), true, true);
         const std::vector<ContourElement> ring = box(2, 2, 98, 98);
@@ -221,12 +222,17 @@ TEST(CutLists, OpenMergeReachesTheAttach) {
         cutModeSet(1);
         put("CUT_SPAN", box(10, 10, 30, 30), true, true);
         if (extra < 2) put("CUT_BACK", box(20, 20, 40, 40), true, true);
-        if (extra) put("CUT_BACK", box(60, 60, 80, 80), true, true);
+        if (extra == 1 || extra == 2) put("CUT_BACK", box(60, 60, 80, 80), true, true);
+        if (extra == 3) {  // split by the first island, its pieces inside the second
+            put("CUT_BACK", box(25, 15, 35, 20, false), false, true);
+            put("CUT_BACK", box(5, 5, 60, 60, false), false, true);
+        }
         EXPECT_EQ(cutListsMerge(), extra < 2 ? 1 : 0);
         nodes[extra] = regionNodeCount();
     }
     EXPECT_GT(nodes[0], 1);
     EXPECT_EQ(nodes[1], nodes[0] + 1);
+    EXPECT_EQ(nodes[3], 1);
 }
 
 // More than 4999 crossings between a span cut and a back cut: the merge stops with 3030 and

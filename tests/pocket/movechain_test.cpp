@@ -47,6 +47,8 @@ TEST(FeedHelpers, HelixPointsClosedForm) {
     clistCreate("INPUT");
     const Vec2 c{3, 4};
     EXPECT_EQ(helixPoints(&c, 2, 0.3, 0.1, 1, 5, 5), nullptr);
+    // So high up that a rise of 0.06 per step is below half an ulp: z never climbs, and no helix is built.
+    EXPECT_EQ(helixPoints(&c, 2, 0.3, 0.1, 1, 1e15 + 0.125, 1e15), nullptr);
     rngResetState();
     for (int run = 0; run < 50; ++run) {
         const double r = 0.5 + 3 * rngUniform(), step = 0.05 + rngUniform(), ramp = 0.02 + 0.5 * rngUniform();

@@ -378,12 +378,15 @@ TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
 }
 
 // Seeded tables of pieces on a few lines (nearer and farther pieces on one line, lines left empty):
-// however the zig-zags are formed, every piece is cut exactly once, in one direction or the other.
-// Also from a table filled to its last slot (a thousand lines).
+// however the zig-zags are formed, every piece is cut exactly once, in one direction or the other, whole:
+// a full-width ring across them is not theirs when none ends on its island. Also from a table filled to
+// its last slot (a thousand lines).
 TEST(Passes, EveryPieceIsCutOnce) {
     rngResetState();
     for (int round = 0; round <= 40; ++round) {
         Tree tree;
+        ASSERT_EQ(clistCreate("GKT"), 1);
+        insert("GKT", polygon(box(-10, -5, 10, 20)), 7);
         std::vector<PassPiece> pieces;
         for (int32_t line = 1; round == 40 && line <= 1000; ++line) pieces.push_back(piece(0, 5, line, line));
         for (int32_t line = 1; round < 40 && line <= 4; ++line) {

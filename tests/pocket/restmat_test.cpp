@@ -110,10 +110,12 @@ TEST(RestMat, PositionsAlongAContour) {
     EXPECT_EQ(contourLengthBetween(nullptr, 4, &a, &b), -1);
     EXPECT_EQ(restMidpoint(sq.data(), 4, &a, &b, nullptr), 0);
     // The point at a fraction of the length: on the element it falls in (an element's end counts as its
-    // own), clamped to the ends, past an element without length; on a half disc, round the arc.
+    // own), clamped to the ends, past an element without length, a lone point when none has one; on a
+    // half disc, round the arc.
     const std::vector<ContourElement> halfDisc = {arcElem(0, 0, 5, 0, kPi, 1), lineElem(-5, 0, 5, 0)};
     const double arcShare = 5 * kPi / (5 * kPi + 10);
     const std::vector<ContourElement> dotFirst = {lineElem(0, 0, 0, 0), lineElem(0, 0, 10, 0)};
+    const std::vector<ContourElement> dot = {lineElem(1, 1, 1, 1)};
     const struct {
         const std::vector<ContourElement>* chain;
         double fraction;
@@ -130,7 +132,8 @@ TEST(RestMat, PositionsAlongAContour) {
                      {&halfDisc, arcShare / 3, 0, {5 * std::cos(kPi / 3), 5 * std::sin(kPi / 3)}},
                      {&halfDisc, (arcShare + 1) / 2, 1, {0, 0}},
                      {&dotFirst, 0, 1, {0, 0}},
-                     {&dotFirst, 0.5, 1, {5, 0}}};
+                     {&dotFirst, 0.5, 1, {5, 0}},
+                     {&dot, 0.5, 0, {1, 1}}};
     for (const auto& f : fractions) {
         Vec2 at{-99, -99};
         EXPECT_EQ(
