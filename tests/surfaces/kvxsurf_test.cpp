@@ -331,7 +331,8 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
     std::ifstream written(path);
     const std::string text{std::istreambuf_iterator<char>(written), {}};
     int untrimmed = 0;
-    for (size_t at = text.find("trimmed[false]"); at != std::string::npos; at = text.find("trimmed[false]", at + 1))
+    for (size_t at = text.find("trimmed[false]"); at != std::string::npos;
+         at = text.find("trimmed[false]", at + 1))
         ++untrimmed;
     EXPECT_EQ(untrimmed, 3);  // k = 0, 3 and 6 have no loop
     ListGuard in;

@@ -814,7 +814,8 @@ TEST_F(SurfIso, MoreThan10000LoopsStopThePatch) {
         EXPECT_LT(maxDiff({cuts[0].x, cuts[0].y, cuts[1].x}, {0, 0.503, 1}), 1e-12);
         for (int32_t bad : {-1, kIsoMaxLoops + 1})
             EXPECT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), bad, cuts, 8, &shifted), -1) << bad;
-        EXPECT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), 0, cuts, 8, &shifted), 0);  // no loop, no cut
+        // No loop, no cut.
+        EXPECT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), 0, cuts, 8, &shifted), 0);
     }
     const Vec2 one[] = {{0.5, 0.5}, {0.501, 0.5}, {0.5, 0.501}};
     ASSERT_EQ(trimSurfaceAddLoop(&rec, one, 3), 1);
