@@ -207,23 +207,29 @@ TEST(DeBoor, OnAPlaneOneStepReachesATargetOnIt) {
     }
     for (int i = 0; i < 2; ++i)
         for (int j = 0; j < 2; ++j) g.rec.surface.rows[i][j] = {10.0 * i, 20.0 * j, 3};  // turned back
-    // A target whose projection lies 1e-6 exactly from the start is still stepped to.
+    // A target whose projection lies 1e-6 exactly from the start is still stepped to; a nearer one is
+    // taken as reached.
     const SurfFoot corner{0.0, 0.0, {0, 0, 3}};
-    const Vec3 near{1e-6, 0, 7};
     SurfFoot foot{};
     double d = -1;
-    ASSERT_EQ(projectPointNurbsSurf(&g.rec, &corner, &near, &foot, &d), 1);
-    EXPECT_NEAR(foot.point.x, 1e-6, 1e-9);
-    EXPECT_NEAR(d, 4.0, 1e-9);
-    // A plane only 5e-12 wide along one parameter is stepped across along that one too.
-    for (const bool thinU : {false, true}) {
-        RecGuard thin;
-        makePlane(&thin.rec, thinU ? 5e-12 : 10, thinU ? 10 : 5e-12, 0);
-        const SurfFoot mid{0.5, 0.5, {thinU ? 2.5e-12 : 5, thinU ? 5 : 2.5e-12, 0}};
-        const Vec3 to{thinU ? 4e-12 : 8, thinU ? 8 : 4e-12, 0};
-        ASSERT_EQ(projectPointNurbsSurf(&thin.rec, &mid, &to, &foot, &d), 1);
-        EXPECT_LT(std::fabs(foot.u - 0.8) + std::fabs(foot.v - 0.8), 1e-9) << thinU;
+    for (const double x : {1e-6, 5e-7}) {
+        const Vec3 near{x, 0, 7};
+        ASSERT_EQ(projectPointNurbsSurf(&g.rec, &corner, &near, &foot, &d), 1);
+        EXPECT_NEAR(foot.point.x, x < 1e-6 ? 0.0 : x, 1e-9);
+        EXPECT_NEAR(d, 4.0, 1e-9);
     }
+    // A plane only 5e-12 wide along one parameter is stepped across along that one too; 5e-13 wide, it
+    // has no derivative there and the start is kept.
+    for (const double w : {5e-12, 5e-13})
+        for (const bool thinU : {false, true}) {
+            RecGuard thin;
+            makePlane(&thin.rec, thinU ? w : 10, thinU ? 10 : w, 0);
+            const SurfFoot mid{0.5, 0.5, {thinU ? w / 2 : 5, thinU ? 5 : w / 2, 0}};
+            const Vec3 to{thinU ? 0.8 * w : 8, thinU ? 8 : 0.8 * w, 0};
+            ASSERT_EQ(projectPointNurbsSurf(&thin.rec, &mid, &to, &foot, &d), 1);
+            const double want = w > 1e-12 ? 0.8 : 0.5;
+            EXPECT_LT(std::fabs(foot.u - want) + std::fabs(foot.v - want), 1e-9) << thinU << " " << w;
+        }
 }
 
 TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {

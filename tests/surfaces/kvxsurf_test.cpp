@@ -4,6 +4,8 @@
 
 #include <cfloat>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -326,6 +328,13 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
     }
     const std::string path = (tempDir() / "round.kvx").string();
     ASSERT_EQ(writeSurfObjects(path.c_str(), out.list), 1);
+    std::ifstream written(path);
+    const std::string text{std::istreambuf_iterator<char>(written), {}};
+    int untrimmed = 0;
+    for (size_t at = text.find("trimmed[false]"); at != std::string::npos;
+         at = text.find("trimmed[false]", at + 1))
+        ++untrimmed;
+    EXPECT_EQ(untrimmed, 3);  // k = 0, 3 and 6 have no loop
     ListGuard in;
     ASSERT_EQ(readSurfObjects(path.c_str(), in.list), 1);
     ASSERT_EQ(in.list->count, out.list->count);

@@ -235,4 +235,12 @@ TEST(Slwrz, BlockTablesOfEveryLengthHoldTheirBlocks) {
         EXPECT_EQ(want.list->count, n >= 2 ? 2 : 0) << n;
         EXPECT_EQ(slwrzBlocked(prof.data(), n, blocks.get(), seg, blocked.list), want.list->count) << n;
     }
+    // A point that is not a number leaves its block open: the ring it spoils is still searched.
+    const std::vector<Vec2> odd{{NAN, 5}, {3, 5}};
+    std::vector<double> blocks(size_t(slwrzBlockSize(2)));
+    slwrzBlocks(odd.data(), 2, blocks.data());
+    const double up[6] = {1, 0, 0, 1, 0, 10};
+    Hits want, blocked;
+    edgeByEdge(odd, up, want.list);
+    EXPECT_EQ(slwrzBlocked(odd.data(), 2, blocks.data(), up, blocked.list), want.list->count);
 }

@@ -464,6 +464,14 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
          {{0, 0}, {0.5, 0}, {1, 0}, {1, 1}, {0.5, 1}},
          {{0, 0}, {1, 0}, {1, 1}, {0.5, 1}, {0, 1}},
          13},
+        // a point just the band's width off the umin side, nearest the box corner, is the corner there
+        {{-90, 15, 0},
+         {0.1, 15, 0},
+         {0, 50, 0},
+         {-90, 50, 0},
+         {{0.4, 0}, {1, 0}, {1, 1}, {0, 1}, {0.0005, 0.65}, {0, 0.4}, {0.001, 0.3}},
+         {{0, 0}, {1, 0}, {1, 0.5}, {1, 1}, {0, 1}},
+         42},
         // the far side collapsed, as the loop's first segment: no join
         {{100, 0, 0},
          {200, 25, 0},
@@ -806,6 +814,8 @@ TEST_F(SurfIso, MoreThan10000LoopsStopThePatch) {
         EXPECT_LT(maxDiff({cuts[0].x, cuts[0].y, cuts[1].x}, {0, 0.503, 1}), 1e-12);
         for (int32_t bad : {-1, kIsoMaxLoops + 1})
             EXPECT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), bad, cuts, 8, &shifted), -1) << bad;
+        // No loop, no cut.
+        EXPECT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), 0, cuts, 8, &shifted), 0);
     }
     const Vec2 one[] = {{0.5, 0.5}, {0.501, 0.5}, {0.5, 0.501}};
     ASSERT_EQ(trimSurfaceAddLoop(&rec, one, 3), 1);
@@ -982,6 +992,43 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
             std::memcpy(&q, &out->data[l].data[i], sizeof q);
             EXPECT_TRUE(q.a == 0 && q.b == 0 && q.c == 0) << l << " " << i;
         }
+    // Along v a chord may be 100000 long and no longer: a line that long keeps its two ends, a longer
+    // one gets its midpoint too (the loop's half of the plane, away from the knot ends).
+    const Vec2 half[] = {{0, 0.25}, {1, 0.25}, {1, 0.75}, {0, 0.75}};
+    for (const double len : {100000.0, 100000.5}) {
+        RecGuard tall;
+        makePlane(&tall.rec, 1, 2 * len, 0);
+        ASSERT_EQ(trimSurfaceAddLoop(&tall.rec, half, 4), 1);
+        const Seg2D up{0.3, 0, 0.3, 1};
+        rec144ListFree(out);
+        out = rec144ListCreate(4);
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(isoPatchLines(&tall.rec, &up, 1, kIsoAlongV, 0, tol, out), 1);
+        EXPECT_EQ(out->data[0].count, len > 100000 ? 3 : 2) << len;
+    }
+    // x = 100 u, z = u^2: a chord of parameter length h is off its quarter points by 3/16 h^2 and its
+    // midpoint by h^2 / 4 (the slope is too small to matter). The first quarter point beyond 0.1 splits:
+    // 0.25, then at a quarter of the 0.75 left.
+    RecGuard arc;
+    kvxInitTrimSurface(&arc.rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&arc.rec.surface, 3, 2, 3, 2, 0), 1);
+    const double k001[] = {0, 0, 0, 1, 1, 1};
+    std::copy(k001, k001 + 6, arc.rec.surface.uKnots);
+    std::copy(k01, k01 + 4, arc.rec.surface.vKnots);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 2; ++j) arc.rec.surface.rows[i][j] = {50.0 * i, 10.0 * j, i == 2 ? 1.0 : 0.0};
+    ASSERT_EQ(trimSurfaceAddLoop(&arc.rec, whole, 4), 1);
+    rec144ListFree(out);
+    out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(isoPatchLines(&arc.rec, params + 1, 1, kIsoAlongU, 0, 0.1, out), 1);
+    const double want[] = {0, 0.25, 0.4375, 1};
+    ASSERT_EQ(out->data[0].count, 4);
+    for (int i = 0; i < 4; ++i) {
+        IsoPoint q;
+        std::memcpy(&q, &out->data[0].data[i], sizeof q);
+        EXPECT_NEAR(q.u, want[i], 1e-9) << i;
+    }
     rec144ListFree(out);
 }
 
