@@ -265,13 +265,16 @@ TEST(AxisIntervals, EventsSortByAngleThenFlag) {
 TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
     TriList* tl = triListCreate(2);
     ASSERT_NE(tl, nullptr);
-    const Triangle3D flat{{{5, 0, 5}, {6, 0, 6}, {7, 0, 7}}}, real{{{5, -3, 5}, {6, 3, 6}, {7, 0, 7}}};
+    // Corners on a line exactly, though 2.8 - 0.7 rounds: the normal must come from edges off one corner.
+    const Triangle3D flat{{{5, 0, 5}, {5.5, 0.7, 5.375}, {7, 2.8, 6.5}}},
+        real{{{5, -3, 5}, {6, 3, 6}, {7, 0, 7}}};
     triListAdd(tl, &flat);
     triListAdd(tl, &real);
     const double z[] = {0, 10}, r[] = {2, 2};
     AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
     triListFree(tl);
     ASSERT_NE(m, nullptr);
+    EXPECT_EQ(O::dot(m->triangleInfo[0].normal, m->triangleInfo[0].normal), 0.0);
     const AxisFrame f{{0, 0, 0}, {0.6, 0, 0.8}, {0, 1, 0}, {0.8, 0, -0.6}};
     double s[8], e[8];
     AngleIntervals out{5, 8, s, e};
