@@ -1262,6 +1262,22 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
     }
     avoidTableFree(t);
     plistFree(l);
+    // Entry 2 fails only by a B max under 1e-5, which any C passes; entry 0's B meets the wall though its
+    // interval is free. Its window starts inside the widened run, so it must come out turned free.
+    l = pathAlongX(5, 0.15);
+    ASSERT_NE(l, nullptr);
+    t = avoidTableCreate(l, 0.15, 1.0);
+    ASSERT_NE(t, nullptr);
+    ASSERT_TRUE(hits(l->points[0], kPi / 2, 0.32));
+    for (int i = 0; i < 5; ++i) {
+        AvoidEntry& e = t->entries[i];
+        e.c = kPi / 2, e.state = 0, e.b = i ? 0.0 : 0.32, e.bMin = i ? 0.0 : 0.1,
+        e.bMax = i == 2 ? 0.5e-5 : 0.2;
+    }
+    EXPECT_EQ(avoidComputeB(t, l, 0.5, 0.5, 1), 2);
+    EXPECT_FALSE(hits(l->points[0], t->entries[0].c, t->entries[0].b));
+    avoidTableFree(t);
+    plistFree(l);
 }
 
 // A wall at y = -19 blocks the upright head; tilting towards +y (C = pi / 2) soon frees it, towards

@@ -265,13 +265,16 @@ TEST(AxisIntervals, EventsSortByAngleThenFlag) {
 TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
     TriList* tl = triListCreate(2);
     ASSERT_NE(tl, nullptr);
-    const Triangle3D flat{{{5, 0, 5}, {6, 0, 6}, {7, 0, 7}}}, real{{{5, -3, 5}, {6, 3, 6}, {7, 0, 7}}};
+    // Corners on a line exactly, though 2.8 - 0.7 rounds: the normal must come from edges off one corner.
+    const Triangle3D flat{{{5, 0, 5}, {5.5, 0.7, 5.375}, {7, 2.8, 6.5}}},
+        real{{{5, -3, 5}, {6, 3, 6}, {7, 0, 7}}};
     triListAdd(tl, &flat);
     triListAdd(tl, &real);
     const double z[] = {0, 10}, r[] = {2, 2};
     AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
     triListFree(tl);
     ASSERT_NE(m, nullptr);
+    EXPECT_EQ(O::dot(m->triangleInfo[0].normal, m->triangleInfo[0].normal), 0.0);
     const AxisFrame f{{0, 0, 0}, {0.6, 0, 0.8}, {0, 1, 0}, {0.8, 0, -0.6}};
     double s[8], e[8];
     AngleIntervals out{5, 8, s, e};
@@ -599,6 +602,30 @@ TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
     EXPECT_GT(blockedSeen, 150);
     EXPECT_GT(freeSeen, 200);
     EXPECT_GT(nearPoint, 12);
+    // A contact through a half turn whose events, sorted, open with an edge leaving a ring: that end too
+    // must be carried round a turn, or the contact stops short of the half turn on either side.
+    const Tool tool{{0.0, 5.0, 20.0, 30.0, 50.0}, {3.0, 3.0, 1.5, 6.0, 8.0}};
+    const Vec3 A{-0.87412593908007763, -0.18509782790044954, 0.44904636367964057};
+    const Vec3 U{-A.y / std::hypot(A.x, A.y), A.x / std::hypot(A.x, A.y), 0};
+    const Triangle3D tri{{{0.021781426313155272, 4.8265512723216268, -10.069822607272471},
+                          {-0.97056496476865473, -0.20565546790869549, -3.4729307421382316},
+                          {4.8079435568478042, 8.5543123732992861, 1.8544808051649682}}};
+    TriList* tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    triListAdd(tl, &tri);
+    AxisObstacleModel* m = axisModelCreate(tl, 5, tool.z.data(), tool.r.data());
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    const AxisFrame f{{0.59523377567529678, 1.9628756679594517, -0.33718064427375793}, A, U, O::cross(U, A)};
+    double st[kAxisTriangleIntervals], en[kAxisTriangleIntervals];
+    AngleIntervals out{0, kAxisTriangleIntervals, st, en};
+    ASSERT_EQ(axisIntervalsTriangle(0, &f, m, kPi, &out), 1);
+    for (int q = -30; q <= 30; q += 5) {
+        bool inside = false;
+        for (int j = 0; j < out.count; ++j) inside = inside || (q / 10.0 >= st[j] && q / 10.0 <= en[j]);
+        EXPECT_EQ(inside, blocked(tool, f.P, A, f.W, U, q / 10.0, {tri})) << q;
+    }
+    axisModelFree(m);
 }
 
 // Triangles just above the lowest reach of the tilt limit are not skipped: one square to the axis behind
