@@ -334,6 +334,13 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     addPatch(list, {10, -0.5, 30}, {0, 1, 0}, {0, 0, -10});
     ProfileCurve* c = surfaceMeridianCurve(list, 0.5);
     EXPECT_NEAR(c && c->z ? std::fabs(c->z[0] - c->z[c->count - 1]) : 0, 10, 1e-6);
+    EXPECT_EQ(c ? c->ownsPoints : 0, 1);
+    profileFreeList(c), freeSurfList(list);
+    // A flat surface (at z 0: no rounding) falls along neither: the line along v (2 long, not 4) is kept.
+    list = newSurfList(1);
+    addPatch(list, {0, 0, 0}, {4, 0, 0}, {0, 2, 0});
+    c = surfaceMeridianCurve(list, 0.5);
+    EXPECT_NEAR(c ? c->end : 0, 2, 1e-6);
     profileFreeList(c), freeSurfList(list);
     freeHubShroud(nullptr);
     EXPECT_EQ(addLevelCurve(nullptr, nullptr, 0), -1);

@@ -349,11 +349,16 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
     levels = newLevelCurves(1);
     addLevelCurve(levels, pair, -1.0);
     freeHubShroud(pair);
+    // Under a start raised by 2 its tops rise onto the start.
+    for (int32_t i = 0; i < start->count; ++i) start->points[i].y += 2;
     testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
     ASSERT_EQ(output(&blades.m), 1);
     const std::vector<nctrace::Move> bottoms = trace.bottoms();
     ASSERT_EQ(static_cast<int>(bottoms.size()), stations());
     for (const nctrace::Move& b : bottoms) EXPECT_NEAR(b.p.z, 1.0, 1e-6);
+    for (int32_t i = 0; i < rows->count; ++i)
+        for (int32_t k = 0; k < rows->lists[i]->count; ++k)
+            EXPECT_NEAR(rows->lists[i]->records[k].top.z, kTop + 2, 1e-6) << i << " " << k;
 }
 
 // *BLADE_STEPS -1 gives no edge paths; 2 gives every later row an edge path at each end, along which

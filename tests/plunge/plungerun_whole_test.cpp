@@ -101,6 +101,7 @@ TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
     EXPECT_TRUE(model);
     EXPECT_EQ(r.status, KV_STATUS_CANCELLED);
     EXPECT_EQ(r.trace.messages.back(), "821,0");
+    EXPECT_EQ(r.trace.message(6206), "0");  // the output began
     EXPECT_EQ(r.trace.blocks, 2);
     ASSERT_FALSE(r.trace.moves.empty());
     EXPECT_EQ(r.trace.moves.back().block, 1);

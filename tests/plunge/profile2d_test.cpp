@@ -171,6 +171,8 @@ TEST(Profile2D, FinelySampledProfileOffsetsPastItsBend) {
     for (double a = 0; a < M_PI / 2; a += step / 8)
         pts.push_back({33 - 8 * std::cos(a), 13 - 8 * std::sin(a)});
     for (double r = 33; r <= 60; r += step) pts.push_back({r, 5});
+    // A last kink 0.002 long: a chord too short to take a foot on, between two points kept side by side.
+    pts.push_back({pts.back().x + 0.002, 5.0005});
     ProfileGuard base(profileOf(pts));
     ASSERT_NE(base.p, nullptr);
     ASSERT_GT(base.p->count, 7000);

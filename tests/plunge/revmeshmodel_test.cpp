@@ -131,6 +131,12 @@ TEST(RevMeshModel, LiftCoverGrowsThePlanAroundTheSweep) {
     ModelGuard sorted(revMeshBuild(&templ, profile, 0.0)), whole(revMeshLiftModel(&templ, profile, nullptr));
     ASSERT_TRUE(sorted.m && whole.m);
     EXPECT_EQ(whole.m->triangles->count, sorted.m->triangles->count);  // without a plan: every triangle
+    // Bands of equal tops keep the profile's order: the one within r 20 comes first.
+    Profile2D* ledge = profileOf({{10, 5}, {20, 5}, {30, 0}});
+    ModelGuard ties(ledge ? revMeshLiftModel(&templ, ledge, nullptr) : nullptr);
+    freeProfile2D(ledge);
+    ASSERT_TRUE(ties.m && ties.m->triangles->count > 0);
+    for (const Vec3& q : ties.m->triangles->data[0].p) EXPECT_LE(std::hypot(q.x, q.y), 20 + 1e-9);
     const double e = 1e-6, all[4] = {-HUGE_VAL, HUGE_VAL, -HUGE_VAL, HUGE_VAL};
     const struct {
         Vec3 p, d;

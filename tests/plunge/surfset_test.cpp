@@ -79,6 +79,9 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
             ASSERT_EQ(a->count, b->count);
             EXPECT_EQ(std::memcmp(a->data, b->data, sizeof(Triangle3D) * a->count), 0) << k;
         }
+        allocfail::arm(1);  // the grids' own record
+        EXPECT_EQ(buildSurfaceSetGrids(set, 2.5), nullptr);
+        allocfail::disarm();
         SurfaceGrids* grids = buildSurfaceSetGrids(set, 2.5);
         ASSERT_NE(grids, nullptr);
         EXPECT_EQ(grids->count, splitter ? 3 : 2);
