@@ -163,6 +163,8 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(meshCollisionPlist(&plate.m, nullptr, 2, nullptr, 0, nullptr), kMeshNoMemory);
     Plist* bad = plistCreate(1, 1);  // a count below none: no working copy can be made
     ASSERT_NE(bad, nullptr);
+    bad->count = 0;  // an empty list is no shortage: nothing to lift, no contact
+    EXPECT_EQ(meshCollisionPlist(&plate.m, bad, 2, nullptr, 0, nullptr), 0);
     bad->count = -2;
     EXPECT_EQ(meshCollisionPlist(&plate.m, bad, 2, nullptr, 0, nullptr), kMeshNoMemory);
     plistFree(bad);
@@ -202,6 +204,7 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(collMeshLeafAt(nullptr, 0), -1);
     EXPECT_EQ(collMeshTreeBuild(nullptr), -1);
     EXPECT_EQ(collMeshTreeBuildOne(nullptr), 1);  // nothing to build
+    collMeshTreeFree(nullptr);                    // no tree: nothing to free
     CollMesh* wire = collMeshCreate(4);
     ASSERT_NE(wire, nullptr);
     const Triangle3D tri = testmesh::slopeTri(0, 0);

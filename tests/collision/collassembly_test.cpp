@@ -15,6 +15,7 @@
 #include "allocfail.h"
 #include "collision/tprof.h"
 #include "geometry/msg_capture.h"
+#include "heapbytes.h"
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
 #include "meshutil.h"
@@ -215,6 +216,10 @@ TEST_F(Assembly, VerticalCheckAndFreeHeight) {
     EXPECT_EQ(coll_check_vertical(&p, 1, &code), kCollAny);
     // Without a holder or head obstacle there is no top to search from.
     coll_free_models();
+    const size_t held = heapBytesInUse();  // a set-up and its freeing leave the heap as they found it
+    ASSERT_EQ(build(&part.m, plate, "1100"), 1);
+    coll_free_models();
+    EXPECT_EQ(heapBytesInUse(), held);
     ASSERT_EQ(build(&part.m, plate, "1100"), 1);
     double h3 = 0;
     EXPECT_EQ(coll_free_height(&p, &h3), -1);
@@ -224,6 +229,17 @@ TEST_F(Assembly, VerticalCheckAndFreeHeight) {
     ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
     const Vec3 axis{0, 0, 0};
     EXPECT_TRUE(coll_free_height(&axis, &h3) == -1 && h3 == 0.0);
+    // A top 2.56 over a start at 0 (the holder's plate at 0, a ball of radius 1.56) halves exactly down to
+    // 0.01; the cutting part's wall raised to 9.995 clears it within the first 0.005: the answer is 0.01.
+    coll_free_models();
+    tool.radius = tool.cornerRadius = 1.56;
+    const double top = 9.995;
+    writeTextFile(wall, testmesh::stlText(
+                            quad({-300, -300, top}, {300, -300, top}, {300, 300, top}, {-300, 300, top})));
+    ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
+    ASSERT_NEAR(top - partBottom(kAsmCutting), 0.0025, 0.0025);
+    const Vec3 origin{5, 5, 0};
+    EXPECT_TRUE(coll_free_height(&origin, &h3) == 1 && h3 == 0.01) << h3;
 }
 
 // A shifted check follows an axis tilted 2e-5 (the tip moved 10 across by d = 5e5) and takes one within

@@ -335,6 +335,12 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     meshIndexBestFirst(wide, &farLo, &farHi, &all, &open, -1e9);
     EXPECT_TRUE(ends[0] == -HUGE_VAL && ends[1] == HUGE_VAL);
     meshIndexFree(wide);
+    MeshIndex* flat = meshIndexBuild(1, &backLo, &backHi);  // unturned, half its boxes missing: unvisited
+    ends[0] = ends[1] = 0;
+    meshIndexBestFirst(flat, &backLo, nullptr, &all, &open, -1e9);
+    meshIndexBestFirst(flat, nullptr, &backHi, &all, &open, -1e9);
+    EXPECT_TRUE(flat && ends[0] == 0 && ends[1] == 0);
+    meshIndexFree(flat);
     for (long k = 1; k == 1 || allocfail::fired(); ++k) {  // memory short at each allocation in turn
         allocfail::arm(k);
         MeshIndex* index = meshIndexBuildTurned(60, model.m.boxMin, model.m.boxMax, corners, 3);

@@ -112,6 +112,13 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     EXPECT_EQ(lift, 0.0);
     EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 1);  // the same with parts
     EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &below, &kDown, 2, &lift, &c), 0);
+    testmesh::Model deep({testmesh::slopeTri(-1000, 0)}, kBallMill, 1.0);  // the plate as a part alone
+    CheckModelPart part{kMeshTriangles, nullptr, 0, t.m.triangles, t.m.boxMax, t.m.boxMin, {},
+                        *t.m.tool,      nullptr, 0, nullptr};
+    deep.m.parts = &part;
+    EXPECT_EQ(meshDropToolAlt(&deep.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 1);
+    EXPECT_EQ(meshDropToolAlt(&deep.m, nullptr, 0, &below, &kDown, 2, &lift, &c), 0);
+    deep.m.parts = nullptr;
     // A flat end's lift onto a level plane is exact: one of just 1e-5 counts, with or without an index.
     testmesh::Model flat({testmesh::slopeTri(0, 0)}, kEndMill, 1.0);
     for (const bool indexed : {false, true}) {

@@ -190,6 +190,14 @@ TEST_F(MeshSetTest, PointsNearTheTipAreOutOfReach) {
         EXPECT_TRUE(z < 0.5 ? angle == 1.5 : angle < 1.5);
     }
     toolSegProfileSetMode(mode);
+    // Outside the query modes the rim itself, exactly the reach's least distance away, is measured.
+    Lines lines;
+    lines.add({{5, 0, 0}, {2.5, 0, 0}});
+    MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
+    double angle = 1.5;
+    EXPECT_TRUE(set && meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5) == 1);
+    EXPECT_NEAR(angle, 0.0, 1e-12);
+    meshSetFree(set);
 }
 
 // A point within the tolerance (strictly) of a vertex is that vertex, the lower key first; any other

@@ -280,6 +280,12 @@ TEST(Plunge, OffsetReplacementBelowTheProfile) {
         EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), k.result) << k.offset << " " << k.zp;
         EXPECT_NEAR(p.placed.z, k.wantZ, 1e-9) << k.offset << " " << k.zp;
         EXPECT_EQ(p.placeState, k.result ? kPlaceCharged : kPlaceRefused);
+        if (k.zp > h) {  // exactly 1e-5 above the profile is still within it
+            const double z = p.placed.z;
+            p.profileHeight = z - 1e-5;
+            ASSERT_EQ(p.profileHeight + 1e-5, z);
+            EXPECT_TRUE(plungePlacePoint(&p, &s.mesh.m) == 1 && p.placed.z == z);
+        }
         // The re-placement alone: 1 and the shrunk ball's height if low enough, else 0; memory short: or 0.
         const bool lowered = k.offset > 0 && lower <= k.zp - 1e-5;
         for (long n = 0; n < (lowered ? 6 : 1); ++n) {

@@ -239,20 +239,24 @@ TEST(RingContact, ShortArcsKeepTheFullCirclesFirstContact) {
 
 // The span of a sweep follows its own arc centre whatever sweep was asked before: arcs from the top of
 // the circle to its bottom about (5, 0) (127 degrees) and about (-5, 0) (233 degrees), against a wall
-// first reached at 162 degrees. The two centres' x differ in their lowest byte by one.
+// first reached at 162 degrees. The two centres' x differ in their lowest byte by one. Turned clockwise
+// the arc about (5, 0) spans 233 degrees.
 TEST(RingContact, SpanFollowsEachSweepsOwnCentre) {
     const Triangle3D far{{{-30, -11.5, -20}, {30, -11.5, -20}, {0, -11.5, 30}}};
     const double nearFive = std::nextafter(5.0, 10.0);
     const struct {
         double before, now;
         int want;
-    } cases[] = {{nearFive, -5, 1}, {-5, nearFive, 0}, {-5, -5, 1}, {5, 5, 0}, {nearFive, 5, 0}};
+        bool clockwise = false;  // the second sweep only
+    } cases[] = {{nearFive, -5, 1}, {-5, nearFive, 0}, {-5, -5, 1},
+                 {5, 5, 0},         {nearFive, 5, 0},  {5, 5, 1, true}};
     for (const auto& c : cases) {
         ringContactResetState();
         RingSweep s{{0, kR}, {0, -kR}, {c.before, 0}, kR, 1};
         Vec3 centre, touch;
         ringTriContact(&far, &s, kr, 0, &centre, &touch);
         s.centre.x = c.now;
+        s.direction = c.clockwise ? -1 : 1;
         ASSERT_EQ(ringTriContact(&far, &s, kr, 0, &centre, &touch), c.want) << c.before << " " << c.now;
         if (c.want) {
             EXPECT_NEAR(centre.y, -11.5 + kr, 1e-9);

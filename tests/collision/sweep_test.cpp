@@ -125,19 +125,17 @@ TEST(Sweep, FeatureContactsAndBounds) {
         EXPECT_TRUE(sweepKernelClass(type, &b, &cls) == kSweepNone && cls == 0) << type;
     }
     // Contact classes: the wall's top edge across a flat bottom is 2; a ball's contacts, a rim or a
-    // tube on a slope are 1.
+    // tube on a slope, or a tube on a steep ridge beyond the flat bottom, are 1.
     const double k = std::tan(M_PI / 6);
     const Vec3 slope[3] = {{-40, -40, -40 * k}, {40, -40, 40 * k}, {0, 40, 0}};
+    const Vec3 ridge[3] = {{4.5, 0, 0}, {4.5, 10, -10}, {4.5, -10, -10}};
     const struct {
         uint16_t type;
         double R, r;
         const Vec3* tri;
         int32_t cls;
-    } classes[] = {{1, 5, 0, wall, 1},
-                   {1, 5, 0, slope, 1},
-                   {2, 5, 0, wall, 2},
-                   {2, 5, 0, slope, 1},
-                   {3, 5, 1, slope, 1}};
+    } classes[] = {{1, 5, 0, wall, 1},  {1, 5, 0, slope, 1}, {2, 5, 0, wall, 2},
+                   {2, 5, 0, slope, 1}, {3, 5, 1, slope, 1}, {3, 5, 1, ridge, 1}};
     const Vec3 down{0, 0, -1};
     sweepSetDirection(&down);
     for (const auto& c : classes) {
