@@ -914,6 +914,12 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     makeCylinder(&bare.rec, R, 30);
     Rec144List* out = rec144ListCreate(4);
     ASSERT_NE(out, nullptr);
+    // Each case below writes into a list of its own.
+    const auto fresh = [&out] {
+        rec144ListFree(out);
+        out = rec144ListCreate(4);
+        return out != nullptr;
+    };
     EXPECT_EQ(isoPatchLines(&bare.rec, params, 2, kIsoAlongU, 0, tol, out), 0);
     EXPECT_EQ(out->count, 0);
     // No patch, no parameter lines to a count, no list: refused.
@@ -945,9 +951,7 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     fold.rec.surface.rows[0][1] = {0, 10, 0}, fold.rec.surface.rows[1][1] = {-10, 10, 0};
     const Vec2 whole[] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
     ASSERT_EQ(trimSurfaceAddLoop(&fold.rec, whole, 4), 1);
-    rec144ListFree(out);
-    out = rec144ListCreate(4);
-    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(fresh());
     ASSERT_EQ(isoPatchLines(&fold.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
     for (int l = 0; l < 2; ++l)
         for (int32_t i = 0; i < out->data[l].count; ++i) {
@@ -969,9 +973,7 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
         band.rec.surface.rows[1][j] = {10 * wide[j], 10 * vk[j + 1], 0};
     }
     ASSERT_EQ(trimSurfaceAddLoop(&band.rec, whole, 4), 1);
-    rec144ListFree(out);
-    out = rec144ListCreate(4);
-    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(fresh());
     ASSERT_EQ(isoPatchLines(&band.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
     for (int l = 0; l < 2; ++l)
         for (int32_t i = 0; i < out->data[l].count; ++i) {
@@ -982,9 +984,7 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     // Collapsed to a line, the surface has no normal anywhere: every try fails and it stays zero.
     fold.rec.surface.rows[0][1] = fold.rec.surface.rows[0][0];
     fold.rec.surface.rows[1][1] = fold.rec.surface.rows[1][0];
-    rec144ListFree(out);
-    out = rec144ListCreate(4);
-    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(fresh());
     ASSERT_EQ(isoPatchLines(&fold.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
     for (int l = 0; l < 2; ++l)
         for (int32_t i = 0; i < out->data[l].count; ++i) {
@@ -1000,9 +1000,7 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
         makePlane(&tall.rec, 1, 2 * len, 0);
         ASSERT_EQ(trimSurfaceAddLoop(&tall.rec, half, 4), 1);
         const Seg2D up{0.3, 0, 0.3, 1};
-        rec144ListFree(out);
-        out = rec144ListCreate(4);
-        ASSERT_NE(out, nullptr);
+        ASSERT_TRUE(fresh());
         ASSERT_EQ(isoPatchLines(&tall.rec, &up, 1, kIsoAlongV, 0, tol, out), 1);
         EXPECT_EQ(out->data[0].count, len > 100000 ? 3 : 2) << len;
     }
@@ -1018,9 +1016,7 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 2; ++j) arc.rec.surface.rows[i][j] = {50.0 * i, 10.0 * j, i == 2 ? 1.0 : 0.0};
     ASSERT_EQ(trimSurfaceAddLoop(&arc.rec, whole, 4), 1);
-    rec144ListFree(out);
-    out = rec144ListCreate(4);
-    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(fresh());
     ASSERT_EQ(isoPatchLines(&arc.rec, params + 1, 1, kIsoAlongU, 0, 0.1, out), 1);
     const double want[] = {0, 0.25, 0.4375, 1};
     ASSERT_EQ(out->data[0].count, 4);
