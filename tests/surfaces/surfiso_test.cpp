@@ -939,14 +939,20 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
             std::memcpy(&q, &out->data[l].data[i], sizeof q);
             EXPECT_NEAR(std::fabs(q.a * q.x + q.b * q.y + q.c * q.z), R, 1e-6) << l << " " << i;
         }
+    // A surface of the given orders and control counts over the given knot vectors.
+    const auto knotted = [](TrimSurface* rec, int32_t uOrder, int32_t vOrder, int32_t uNum, int32_t vNum,
+                            const double* uKnots, const double* vKnots) {
+        kvxInitTrimSurface(rec);
+        if (bsplSurfaceAlloc(&rec->surface, uOrder, vOrder, uNum, vNum, 0) != 1) return false;
+        std::copy(uKnots, uKnots + uOrder + uNum, rec->surface.uKnots);
+        std::copy(vKnots, vKnots + vOrder + vNum, rec->surface.vKnots);
+        return true;
+    };
     // A plane folded onto itself along v = 0.5, where the derivative along u vanishes: the normal
     // there is the one a step of 0.001 back along v gives, the same as the line before the fold.
     RecGuard fold;
-    kvxInitTrimSurface(&fold.rec);
-    ASSERT_EQ(bsplSurfaceAlloc(&fold.rec.surface, 2, 2, 2, 2, 0), 1);
     const double k01[] = {0, 0, 1, 1};
-    std::copy(k01, k01 + 4, fold.rec.surface.uKnots);
-    std::copy(k01, k01 + 4, fold.rec.surface.vKnots);
+    ASSERT_TRUE(knotted(&fold.rec, 2, 2, 2, 2, k01, k01));
     fold.rec.surface.rows[0][0] = {0, 0, 0}, fold.rec.surface.rows[1][0] = {10, 0, 0};
     fold.rec.surface.rows[0][1] = {0, 10, 0}, fold.rec.surface.rows[1][1] = {-10, 10, 0};
     const Vec2 whole[] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
@@ -962,11 +968,8 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     // Flat along u over v in [0.494, 0.5045]: at v = 0.5 the nine tries up to 0.005 away all fail,
     // and the normal stays zero; at v = 0.25 it is whole.
     RecGuard band;
-    kvxInitTrimSurface(&band.rec);
-    ASSERT_EQ(bsplSurfaceAlloc(&band.rec.surface, 2, 2, 2, 4, 0), 1);
     const double vk[] = {0, 0, 0.494, 0.5045, 1, 1};
-    std::copy(k01, k01 + 4, band.rec.surface.uKnots);
-    std::copy(vk, vk + 6, band.rec.surface.vKnots);
+    ASSERT_TRUE(knotted(&band.rec, 2, 2, 2, 4, k01, vk));
     const double wide[] = {1, 0, 0, 1};
     for (int j = 0; j < 4; ++j) {
         band.rec.surface.rows[0][j] = {0, 10 * vk[j + 1], 0};
@@ -1008,11 +1011,8 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     // midpoint by h^2 / 4 (the slope is too small to matter). The first quarter point beyond 0.1 splits:
     // 0.25, then at a quarter of the 0.75 left.
     RecGuard arc;
-    kvxInitTrimSurface(&arc.rec);
-    ASSERT_EQ(bsplSurfaceAlloc(&arc.rec.surface, 3, 2, 3, 2, 0), 1);
     const double k001[] = {0, 0, 0, 1, 1, 1};
-    std::copy(k001, k001 + 6, arc.rec.surface.uKnots);
-    std::copy(k01, k01 + 4, arc.rec.surface.vKnots);
+    ASSERT_TRUE(knotted(&arc.rec, 3, 2, 3, 2, k001, k01));
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 2; ++j) arc.rec.surface.rows[i][j] = {50.0 * i, 10.0 * j, i == 2 ? 1.0 : 0.0};
     ASSERT_EQ(trimSurfaceAddLoop(&arc.rec, whole, 4), 1);
