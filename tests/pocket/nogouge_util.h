@@ -71,6 +71,16 @@ inline std::string wktPolygon(const std::vector<Vec2>& outer,
     return wkt;
 }
 
+// A pass as a line; a one-point pass repeats its point, the only way GEOS reads a line of no length.
+inline std::string wktLine(const std::vector<Vec2>& path) {
+    std::string wkt = "LINESTRING(";
+    for (size_t i = 0; i < path.size() + (path.size() == 1); ++i) {
+        if (i) wkt += ',';
+        wktAppendPoint(wkt, path[std::min(i, path.size() - 1)]);
+    }
+    return wkt + ')';
+}
+
 #ifdef KV_HAVE_GEOS
 // Area of the tool (radius r) swept along the passes that lies outside the polygon.
 inline double sweptOutside(const std::vector<std::vector<Vec2>>& paths, double r,
@@ -80,16 +90,7 @@ inline double sweptOutside(const std::vector<std::vector<Vec2>>& paths, double r
     GEOSGeometry* allowed = GEOSWKTReader_read_r(h, reader, allowedWkt.c_str());
     double total = 0;
     for (const auto& path : paths) {
-        std::string wkt = "LINESTRING(";
-        for (size_t i = 0; i < path.size(); ++i) {
-            if (i) wkt += ',';
-            wktAppendPoint(wkt, path[i]);
-        }
-        if (path.size() == 1) {
-            wkt += ',';
-            wktAppendPoint(wkt, path[0]);
-        }
-        GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, (wkt + ")").c_str());
+        GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, wktLine(path).c_str());
         GEOSGeometry* swept = line ? GEOSBuffer_r(h, line, r, 32) : nullptr;
         GEOSGeometry* outside = swept && allowed ? GEOSDifference_r(h, swept, allowed) : nullptr;
         double a = 0;
@@ -127,12 +128,7 @@ inline double leftUncut(const std::vector<std::vector<Vec2>>& paths, double r,
     GEOSWKTReader* reader = GEOSWKTReader_create_r(h);
     GEOSGeometry* left = GEOSWKTReader_read_r(h, reader, allowedWkt.c_str());
     for (const auto& path : paths) {
-        std::string wkt = "LINESTRING(";
-        for (size_t i = 0; i < path.size() + (path.size() == 1); ++i) {
-            if (i) wkt += ',';
-            wktAppendPoint(wkt, path[std::min(i, path.size() - 1)]);
-        }
-        GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, (wkt + ")").c_str());
+        GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, wktLine(path).c_str());
         GEOSGeometry* swept = line ? GEOSBuffer_r(h, line, r, 16) : nullptr;
         GEOSGeometry* rest = swept && left ? GEOSDifference_r(h, left, swept) : nullptr;
         for (GEOSGeometry* g : {line, swept, left})
