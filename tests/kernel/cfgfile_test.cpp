@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kernel/kvx/kvlist.h"
+#include "openfiles.h"
 #include "testfiles.h"
 
 namespace {
@@ -32,15 +33,6 @@ Pairs loadText(const std::string& text) {
     Pairs out = pairsOf(list);
     kvListFree(list);
     return out;
-}
-
-int openFdCount() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
 }
 
 }  // namespace
@@ -217,12 +209,12 @@ TEST(ParamFile, TildeStandsForHomeWithoutLengthLimit) {
 }
 
 TEST(ParamFile, CloseClosesEverythingButStandardInput) {
-    int before = openFdCount();
+    const long before = openFileCount();
     FILE* dev = cfgFileOpen("/dev/null");  // not a regular file
     ASSERT_NE(dev, nullptr);
-    EXPECT_EQ(openFdCount(), before + 1);
+    EXPECT_EQ(openFileCount(), before + 1);
     cfgFileClose(dev);
-    EXPECT_EQ(openFdCount(), before);
+    EXPECT_EQ(openFileCount(), before);
 
     bool stdinOpen = fcntl(0, F_GETFD) != -1;
     FILE* in = cfgFileOpen("| stdin");

@@ -17,6 +17,7 @@
 #include "collision/polymesh.h"
 #include "geometry/rng.h"
 #include "memshort.h"
+#include "openfiles.h"
 #include "plunge/partload.h"
 #include "plunge/plungerun.h"
 #include "plunge/revmeshmodel.h"
@@ -185,15 +186,14 @@ TEST(SurfaceSet, TurnedMeshesTurnEveryPointAndTheirPlanBounds) {
 TEST(SurfaceSet, RunCleanUpReleasesTheConversionsItKept) {
     TempDir tmp;
     exampleParams(tmp.path, false);
-    const auto files = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
-    const auto before = files();
+    const long before = openFileCount();
     meshLibKeepConversions(1);
     char out[kCycleTextMax + 1];
     ASSERT_EQ(tmpFilePath("bld.3df", out), 1);
     ASSERT_GE(loadMeshHelperLib(cycleParams()->hubKvx, out, dllDirParam(), 0.01), 0);
-    EXPECT_EQ(files(), before + 1);
+    EXPECT_EQ(openFileCount(), before + 1);
     freeCycleData(nullptr);
-    EXPECT_EQ(files(), before);
+    EXPECT_EQ(openFileCount(), before);
     meshLibKeepConversions(0);
 }
 

@@ -13,6 +13,7 @@
 #include "allocfail.h"
 #include "geometry/frames.h"
 #include "kernel/kvx/kvxfile.h"
+#include "openfiles.h"
 #include "pocket/inputcheck.h"
 #include "pocket/pocketkeys.h"
 #include "pocket/pocketscale.h"
@@ -246,12 +247,9 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     strcpy(kvCCPParams.geoSource, file.c_str());
     kvCCPParams.toolType = 1;
     kvCCPParams.toolDiameter = 10;
-    const auto openFiles = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-    };
-    const auto open = openFiles();
+    const long open = openFileCount();
     ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1);
-    EXPECT_EQ(openFiles(), open);       // the file read is closed again
+    EXPECT_EQ(openFileCount(), open);   // the file read is closed again
     ASSERT_EQ(clistCount("INPUT"), 2);  // the line there and back is dropped
     ContourElement e[8];
     ContourHeader h;

@@ -22,6 +22,7 @@
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
+#include "openfiles.h"
 
 namespace {
 
@@ -227,12 +228,11 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         EXPECT_EQ(log.count(895), 0);
     }
     // Read or not, the file is closed again.
-    auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
-    const auto open = descriptors();
+    const long open = openFileCount();
     freeIsoCurves(readIsoCurveGroups(path.c_str(), 0, 0));
     writeTextFile(path, "\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n**END\n");
     freeIsoCurves(readIsoCurveGroups(path.c_str(), 0, 0));
-    EXPECT_EQ(descriptors(), open);
+    EXPECT_EQ(openFileCount(), open);
     EXPECT_EQ(isoFileCountBnd(dir.file("missing").c_str()), -1);
     EXPECT_EQ(readIsoCurveGroups(dir.file("missing").c_str(), 0, 0), nullptr);
     // Points and normals are taken into frame A, its origin moving the points alone.

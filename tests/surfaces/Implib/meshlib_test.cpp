@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "geometry/vec.h"
+#include "openfiles.h"
 #include "platform/module.h"
 #include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
@@ -274,8 +275,7 @@ TEST_F(MeshLibTest, KeptConversionsWriteWhatTheLibraryWrites) {
         std::ifstream f(name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(f), {});
     };
-    auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
-    const auto before = descriptors();
+    const long before = openFileCount();
     std::mt19937 rng(34);
     meshLibKeepConversions(1);
     for (int call = 0; call < 12; ++call) {
@@ -292,8 +292,8 @@ TEST_F(MeshLibTest, KeptConversionsWriteWhatTheLibraryWrites) {
         EXPECT_EQ(fs::status(got).permissions(), fs::status(want).permissions()) << call;  // as "wb" makes it
         fs::remove(got);
     }
-    EXPECT_GT(descriptors(), before);
+    EXPECT_GT(openFileCount(), before);
     meshLibKeepConversions(0);  // forgotten: what they held is given back
-    EXPECT_EQ(descriptors(), before);
+    EXPECT_EQ(openFileCount(), before);
     EXPECT_EQ(moduleUnload(lib), 1);
 }
