@@ -14,9 +14,9 @@
 #include <sstream>
 #include <string>
 
-#include "kernel/ccp.h"
-#include "kernel/core.h"
-#include "kernel/cycle.h"
+#include "pocket/ccp.h"
+#include "kernel/ncout/core.h"
+#include "kernel/cycle/cycle.h"
 #include "platform/module.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "fuzzhelp.h"
-#include "kernel/cycle.h"
-#include "kernel/cycstart.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/cycle/cycstart.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzBytes in{data, size};

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzzhelp.h"
-#include "kernel/kvx/kvxobj.h"
+#include "kernel/base/kvx/kvxobj.h"
 
 namespace {
 

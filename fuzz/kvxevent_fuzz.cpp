@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "fuzzhelp.h"
-#include "kernel/kvx/kvxevent.h"
+#include "kernel/base/kvx/kvxevent.h"
 
 namespace {
 

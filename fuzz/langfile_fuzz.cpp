@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fuzzhelp.h"
-#include "kernel/langfile.h"
+#include "kernel/base/langfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     langFileResetState();

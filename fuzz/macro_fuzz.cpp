@@ -2,7 +2,7 @@
 // The first byte chooses an approach or a leave macro.
 #include "avoidance/macro.h"
 #include "fuzzhelp.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     macroResetState();

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fuzzhelp.h"
-#include "kernel/kvx/kvlist.h"
+#include "kernel/base/kvx/kvlist.h"
 
 namespace {
 

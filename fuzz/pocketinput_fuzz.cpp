@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "fuzzhelp.h"
-#include "kernel/ccp.h"
-#include "kernel/ncchan.h"
+#include "pocket/ccp.h"
+#include "kernel/ncout/ncchan.h"
 #include "pocket/clist.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketinput.h"

@@ -2,8 +2,8 @@
 // (odd first byte), or the keyword block of a configuration run read from a
 // word-pair file (even first byte).
 #include "fuzzhelp.h"
-#include "kernel/ccp.h"
-#include "kernel/wordpair.h"
+#include "pocket/ccp.h"
+#include "kernel/base/wordpair.h"
 #include "pocket/clist.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketinput.h"

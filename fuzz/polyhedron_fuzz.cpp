@@ -2,7 +2,7 @@
 // built on them. The first byte: bit 0 puts a valid header in front, bit 1
 // chooses the import with the shared-edge switch.
 #include "fuzzhelp.h"
-#include "kernel/kvx/kvxfile.h"
+#include "kernel/base/kvx/kvxfile.h"
 #include "surfaces/meshfiles/polynode.h"
 #include "surfaces/meshfiles/polyread.h"
 #include "surfaces/polyimport.h"

@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "fuzzhelp.h"
-#include "kernel/toolcontour.h"
+#include "kernel/ncout/toolcontour.h"
 
 namespace {
 

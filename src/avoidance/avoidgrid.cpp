@@ -5,7 +5,7 @@
 
 #include "avoidance/avoidtilt.h"
 #include "avoidance/toolline.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "avoidance/avoidsearch.h"
 #include "collision/collassembly.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

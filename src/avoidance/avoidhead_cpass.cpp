@@ -9,7 +9,7 @@
 #include "avoidance/avoidsearch.h"
 #include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 #include "plunge/angleprof.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "collision/collreport.h"
 #include "collision/proj.h"
 #include "geometry/grid2d.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

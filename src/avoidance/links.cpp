@@ -14,9 +14,10 @@
 #include "geometry/curve3d.h"
 #include "geometry/frames.h"
 #include "geometry/rng.h"
-#include "kernel/cycle.h"
-#include "kernel/msg.h"
-#include "kernel/ncout.h"
+#include "kernel/base/abort.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/base/msg.h"
+#include "kernel/ncout/ncout.h"
 
 namespace {
 

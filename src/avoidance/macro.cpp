@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "avoidance/toolline.h"
-#include "kernel/mem.h"
-#include "kernel/msg.h"
+#include "kernel/base/mem.h"
+#include "kernel/base/msg.h"
 #include "plunge/cycparams.h"
 
 namespace {

@@ -9,8 +9,8 @@
 
 #include "avoidance/macro.h"
 #include "geometry/plist.h"
-#include "kernel/mem.h"
-#include "kernel/msg.h"
+#include "kernel/base/mem.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "avoidance/macro.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "collision/conesection.h"
 #include "collision/polymesh.h"
 #include "collision/tprof.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

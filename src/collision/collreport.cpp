@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "collision/collassembly.h"
-#include "kernel/msg.h"
-#include "kernel/ncout.h"
+#include "kernel/base/msg.h"
+#include "kernel/ncout/ncout.h"
 
 namespace {
 

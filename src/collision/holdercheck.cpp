@@ -5,8 +5,9 @@
 
 #include "collision/collreport.h"
 #include "collision/conesection.h"
-#include "kernel/cycle.h"
-#include "kernel/msg.h"
+#include "kernel/base/abort.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

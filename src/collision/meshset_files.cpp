@@ -9,7 +9,7 @@
 #include "collision/meshset.h"
 #include "collision/polymesh.h"
 #include "collision/surfcurves.h"
-#include "kernel/ncout.h"
+#include "kernel/ncout/ncout.h"
 #include "surfaces/Implib/meshlib.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "collision/proj.h"
 #include "geometry/rng.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "contour/offsetcontour.h"
 #include "geometry/frames.h"
 #include "geometry/profile.h"
-#include "kernel/ncout.h"
+#include "kernel/ncout/ncout.h"
 #include "surfaces/kvxcontour.h"
 
 namespace {

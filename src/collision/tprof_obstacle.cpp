@@ -5,7 +5,7 @@
 #include "collision/chkmodel.h"
 #include "collision/polymesh.h"
 #include "collision/tprof.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 FTriList* coll_obstacle_from_file(const char* name, double d, double toolRadius) {
     CheckModel model;

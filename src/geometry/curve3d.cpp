@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 int ivStackCreate(IvStack* stack, int32_t capacity) {
     if (stack == nullptr) return -2;

@@ -11,7 +11,7 @@
 
 #include "geometry/bspline.h"
 #include "geometry/ivstack.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "geometry/frames.h"
 #include "geometry/profile.h"
 #include "geometry/textscan.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "geometry/solve.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "geometry/profile.h"
 #include "geometry/seg3d.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 #include "plunge/cycparams.h"
 #include "surfaces/facet.h"
 #include "surfaces/kvxsurf.h"

@@ -7,8 +7,8 @@
 #include <limits>
 #include <string>
 
-#include "kernel/msg.h"
-#include "kernel/numtext.h"
+#include "kernel/base/msg.h"
+#include "kernel/base/numtext.h"
 #include "platform/module.h"
 
 namespace {
@@ -339,11 +339,6 @@ CycleParams gApplied = kDefaults;
 CycleParams gRun = kDefaults;
 std::string gModuleFolder;  // asked once: the folder does not change while the library is loaded
 
-// The separators of words in a value or a configuration line.
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
-}
-
 char upper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -353,25 +348,6 @@ bool sameKeyword(const char* a, const char* b) {
     for (; *a && *b; ++a, ++b)
         if (upper(*a) != upper(*b)) return false;
     return *a == *b;
-}
-
-// The number at the start of a text as the standard conversion reads it (leading
-// blanks skipped, reading stops at the first character that cannot belong to
-// it, 0 without a number), but independent of the host's locale: a German
-// decimal comma must not turn "0.5" into 0. Out-of-range numbers give 0 as well.
-double readNumber(const char* text, const char** end) {
-    const char* p = text;
-    while (isBlank(*p) || *p == '\n' || *p == '\r') ++p;
-    const char* q = p;
-    if (*q == '+' && q[1] != '+' && q[1] != '-') ++q;  // from_chars takes no plus sign
-    double value = 0.0;
-    auto [stop, error] = std::from_chars(q, q + strlen(q), value);
-    if (error != std::errc()) {
-        if (end) *end = error == std::errc::result_out_of_range ? stop : text;
-        return 0.0;
-    }
-    if (end) *end = stop;
-    return value;
 }
 
 template <class T>
@@ -430,9 +406,9 @@ void applyCfgLine(std::string& line) {
     size_t cut = line.find_first_of("\r\n#");
     if (cut != std::string::npos) line.resize(cut);
     const char* p = line.c_str();
-    while (isBlank(*p)) ++p;
+    while (isKeywordBlank(*p)) ++p;
     const char* keyBegin = p;
-    while (*p && !isBlank(*p)) ++p;
+    while (*p && !isKeywordBlank(*p)) ++p;
     if (p == keyBegin) return;
     std::string keyword(keyBegin, p);
     int index = findKeyword(keyword.c_str());
@@ -440,9 +416,9 @@ void applyCfgLine(std::string& line) {
     const CycleKeywordRow& row = CycleKeywordTable[index];
 
     const char* rest = *p ? p + 1 : p;  // behind the keyword and the one character after it
-    while (isBlank(*p)) ++p;
+    while (isKeywordBlank(*p)) ++p;
     const char* wordBegin = p;
-    while (*p && !isBlank(*p)) ++p;
+    while (*p && !isKeywordBlank(*p)) ++p;
     std::string word(wordBegin, p);
 
     bool takesRest =
@@ -467,40 +443,6 @@ int findKeyword(const char* keyword) {
     for (int i = 0; CycleKeywordTable[i].keyword; ++i)
         if (sameKeyword(CycleKeywordTable[i].keyword, keyword)) return i;
     return -1;
-}
-
-int convertKeywordValue(int parseKind, const char* text, CycleKeywordValue* out) {
-    if (!out) return -1;
-    if (parseKind != kParseNumber && parseKind != kParseRawText && parseKind != kParseText &&
-        parseKind != kParseTriple)
-        return -1;
-    if (!text) text = "";
-    out->number[0] = out->number[1] = out->number[2] = 0.0;
-
-    const char* source = text;
-    if (parseKind == kParseText)
-        while (*source == ' ' || *source == '\t') ++source;
-    size_t length = strlen(source);
-    out->cut = length > kCycleTextMax ? 1 : 0;
-    if (out->cut) length = kCycleTextMax;
-    memcpy(out->text, source, length);
-    out->text[length] = '\0';
-
-    if (parseKind == kParseNumber) {
-        out->number[0] = readNumber(text, nullptr);
-    } else if (parseKind == kParseTriple) {
-        // Like "%lf %lf %lf": reading stops at the first text that is not a number;
-        // the components not read stay 0.
-        const char* p = text;
-        for (int i = 0; i < 3; ++i) {
-            const char* end;
-            double x = readNumber(p, &end);
-            if (end == p) break;
-            out->number[i] = x;
-            p = end;
-        }
-    }
-    return 0;
 }
 
 int applyKeyValueList(const KvList* list) {

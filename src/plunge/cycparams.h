@@ -11,33 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernel/kvx/kvlist.h"
+#include "kernel/base/keyword.h"
+#include "kernel/base/kvx/kvlist.h"
 
-constexpr size_t kCycleTextMax = 256;    // characters of a text field, terminator not counted
 constexpr int kCycleKeywordCount = 503;  // rows of CycleKeywordTable, terminator not counted
 constexpr double kCycleInchFactor = 25.0;
-
-// Field kinds of the table's rows.
-enum : int8_t {
-    kStoreInt16 = 0,   // number truncated toward zero
-    kStoreDouble = 1,  // number
-    kStoreText = 2,    // text of up to kCycleTextMax characters
-    kStoreInt32 = 3,   // number truncated toward zero
-    kStoreTriple = 4,  // three numbers separated by blanks
-};
-
-// How a value text is converted before it is stored.
-enum : int8_t {
-    kParseNumber = 0,   // a number; a text field takes the text unchanged
-    kParseRawText = 1,  // the text unchanged
-    kParseText = 2,     // the text without its leading blanks
-    kParseTriple = 15,  // three numbers
-};
-
-enum : int32_t {
-    // Warning: a text value was longer than its field and was cut; the value is the keyword.
-    kMsgCycleTextCut = 5190,
-};
 
 // Each field is named after its keyword (*BLADE_COUNT: bladeCount); a field that
 // several keywords share is named after the first of them in the table.
@@ -522,13 +500,6 @@ struct CycleKeywordRow {
 // Keywords in table order, each unique; matched without regard to case.
 extern const CycleKeywordRow CycleKeywordTable[kCycleKeywordCount + 1];
 
-// One converted value: the text as the field takes it, and the numbers read.
-struct CycleKeywordValue {
-    char text[kCycleTextMax + 1];
-    double number[3];
-    int32_t cut;  // 1 when the text was longer than kCycleTextMax and was cut
-};
-
 // The run's record, lengths in millimetres: what every phase of a run reads. It
 // holds the defaults until the first scaleLengthParams.
 CycleParams* cycleParams();
@@ -536,10 +507,6 @@ CycleParams* cycleParamsApplied();  // defaults and every pair applied so far, i
 
 // The row of a keyword (any case), or -1 when none matches.
 int findKeyword(const char* keyword);
-
-// 0 with the value converted into out (text copied, number(s) read as the kind
-// asks); -1 for an unknown kind or a missing argument.
-int convertKeywordValue(int parseKind, const char* text, CycleKeywordValue* out);
 
 // Applies a word-pair list in order to the applied record; keywords without a
 // row are skipped. Returns 1.

@@ -1,10 +1,10 @@
 // The plunge-roughing cycle's input step of a configuration run (slot 11).
 #include <cstdio>
 
-#include "kernel/cyc3d.h"
-#include "kernel/idx5.h"
-#include "kernel/msg.h"
-#include "kernel/toolcontour.h"
+#include "kernel/cycle/cyc3d.h"
+#include "plunge/idx5.h"
+#include "kernel/base/msg.h"
+#include "kernel/ncout/toolcontour.h"
 #include "plunge/cycparams.h"
 #include "plunge/plungerun.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 
 // Keywords the run reads as given; those the set-up overwrites before any use (*AUFLMAX, *VERTZUSTEL,
 // *LINK_FEED ...) and those of other cycles are not here.

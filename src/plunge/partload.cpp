@@ -2,7 +2,7 @@
 #include "plunge/partload.h"
 
 #include "geometry/profile.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 #include "plunge/bladecurves.h"
 
 HubShroud* loadHubShroud(double tol) {

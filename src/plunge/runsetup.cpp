@@ -13,7 +13,7 @@
 #include "collision/toolseg.h"
 #include "geometry/curve3d.h"
 #include "geometry/frames.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 #include "surfaces/Implib/meshlib.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "avoidance/macro.h"
 #include "collision/chkmodel.h"
 #include "collision/toolenv.h"
-#include "kernel/ncout.h"
+#include "kernel/ncout/ncout.h"
 #include "plunge/cycparams.h"
 
 enum : int32_t {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"

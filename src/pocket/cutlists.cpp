@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "geometry/vec.h"
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/contouroffset.h"

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "kernel/ccp.h"
-#include "kernel/ncemit.h"
-#include "kernel/numtext.h"
+#include "pocket/ccp.h"
+#include "kernel/ncout/ncemit.h"
+#include "kernel/base/numtext.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"

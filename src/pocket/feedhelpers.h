@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "geometry/vec.h"
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 #include "pocket/clist.h"
 
 enum : int32_t {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "geometry/textscan.h"
-#include "kernel/msg.h"
-#include "plunge/cycparams.h"
+#include "kernel/base/msg.h"
+#include "kernel/base/keyword.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketscale.h"
 #include "pocket/rifblock.h"

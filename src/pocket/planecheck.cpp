@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"

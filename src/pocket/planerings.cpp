@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "geometry/vec.h"
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/clist.h"
 #include "pocket/contourclean.h"

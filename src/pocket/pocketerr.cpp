@@ -1,6 +1,6 @@
 #include "pocket/pocketerr.h"
 
-#include "kernel/ncemit.h"
+#include "kernel/ncout/ncemit.h"
 #include "pocket/pocketstate.h"
 
 namespace {

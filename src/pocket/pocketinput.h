@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 #include "pocket/clist.h"
 
 enum : int {

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "kernel/ccp.h"
-#include "kernel/msg.h"
-#include "kernel/ncemit.h"
-#include "plunge/cycparams.h"
+#include "pocket/ccp.h"
+#include "kernel/base/msg.h"
+#include "kernel/ncout/ncemit.h"
+#include "kernel/base/keyword.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
 #include "pocket/rifblock.h"

@@ -2,7 +2,7 @@
 // pocket record, the keyword block's copies and the kernel's switches.
 #pragma once
 
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 
 enum : int {
     kPocketMsgKeyMissing = 1,   // "1,(key)": a required key is missing

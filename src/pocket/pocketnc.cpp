@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "kernel/ccp.h"
-#include "kernel/kvx/kvlist.h"
-#include "kernel/ncemit.h"
-#include "kernel/numtext.h"
+#include "pocket/ccp.h"
+#include "kernel/base/kvx/kvlist.h"
+#include "kernel/ncout/ncemit.h"
+#include "kernel/base/numtext.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemaccess.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "geometry/frames.h"
-#include "kernel/numtext.h"
+#include "kernel/base/numtext.h"
 #include "pocket/pocketstate.h"
 #include "pocket/rifblock.h"
 

@@ -3,7 +3,7 @@
 // record's variables for the input step that follows.
 #pragma once
 
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 
 // 1, or 0 when the file cannot be created (then nothing is written or set).
 int pocketWritePcf(CycleRecord* record);

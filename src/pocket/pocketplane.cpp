@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "kernel/ccp.h"
-#include "kernel/ncemit.h"
+#include "pocket/ccp.h"
+#include "kernel/ncout/ncemit.h"
 #include "pocket/cutlists.h"
 #include "pocket/elemaccess.h"
 #include "pocket/movechain.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "geometry/vec.h"
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 #include "pocket/clist.h"
 #include "pocket/leveltable.h"
 

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/cornerloop.h"
 #include "pocket/cutlists.h"
 #include "pocket/elemdist.h"

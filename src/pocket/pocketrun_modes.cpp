@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "kernel/ccp.h"
-#include "kernel/ncemit.h"
+#include "pocket/ccp.h"
+#include "kernel/base/abort.h"
+#include "kernel/ncout/ncemit.h"
 #include "pocket/contouroffset.h"
 #include "pocket/contourorient.h"
 #include "pocket/contourreduce.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/contouroffset.h"

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/pocketstate.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/pocketerr.h"
 
 namespace {

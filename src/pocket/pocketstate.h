@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 
 enum : int32_t {
     kPocketMaxAllowances = 12000,  // one per INPUT contour

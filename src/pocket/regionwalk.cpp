@@ -4,7 +4,7 @@
 #include <new>
 #include <vector>
 
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/clist.h"
 #include "pocket/contourclean.h"

@@ -6,9 +6,9 @@
 #include <limits>
 
 #include "geometry/frames.h"
-#include "kernel/msg.h"
-#include "kernel/numtext.h"
-#include "plunge/cycparams.h"
+#include "kernel/base/msg.h"
+#include "kernel/base/numtext.h"
+#include "kernel/base/keyword.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernel/kvx/kvlist.h"
+#include "kernel/base/kvx/kvlist.h"
 
 constexpr size_t kRifTextMax = 256;  // characters of a text field, terminator not counted
 constexpr int kRifKeywordCount = 122;

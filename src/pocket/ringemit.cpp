@@ -3,8 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "kernel/ccp.h"
-#include "kernel/ncemit.h"
+#include "pocket/ccp.h"
+#include "kernel/ncout/ncemit.h"
 #include "pocket/chaincross.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "pocket/chainoffset.h"
 #include "pocket/contouroffset.h"
 #include "pocket/contourorient.h"

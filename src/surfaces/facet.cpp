@@ -10,7 +10,7 @@
 
 #include "KVWOG5/kont2d.h"
 #include "KVWOG5/pred2d.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 #include "surfaces/bspl.h"
 #include "surfaces/nurbs.h"
 

@@ -9,10 +9,10 @@
 #include "geometry/frames.h"
 #include "geometry/mat4.h"
 #include "geometry/vec.h"
-#include "kernel/cfgfile.h"
-#include "kernel/kvx/kvxfile.h"
-#include "kernel/kvx/kvxobj.h"
-#include "kernel/msg.h"
+#include "kernel/base/cfgfile.h"
+#include "kernel/base/kvx/kvxfile.h"
+#include "kernel/base/kvx/kvxobj.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "geometry/frames.h"
-#include "kernel/mem.h"
-#include "kernel/msg.h"
+#include "kernel/base/mem.h"
+#include "kernel/base/msg.h"
 
 namespace {
 

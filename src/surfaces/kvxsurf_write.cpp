@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "kernel/kvx/kvxfile.h"
+#include "kernel/base/kvx/kvxfile.h"
 #include "surfaces/kvxsurf.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "geometry/frames.h"
-#include "kernel/cyc3d.h"
-#include "kernel/mem.h"
+#include "kernel/cycle/cyc3d.h"
+#include "kernel/base/mem.h"
 #include "surfaces/meshfiles/polyread.h"
 #include "surfaces/meshfiles/trisort.h"
 

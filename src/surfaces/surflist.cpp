@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "geometry/frames.h"
-#include "kernel/mem.h"
+#include "kernel/base/mem.h"
 
 SurfList* newSurfList(int32_t capacity) {
     if (capacity < 3) capacity = 3;

@@ -7,7 +7,7 @@
 
 #include "geometry/frames.h"
 #include "geometry/rng.h"
-#include "kernel/idx5.h"
+#include "plunge/idx5.h"
 #include "near.h"
 
 namespace {

@@ -18,8 +18,8 @@
 #include "geometry/frames.h"
 #include "geometry/msg_capture.h"
 #include "geometry/rng.h"
-#include "kernel/cycle.h"
-#include "kernel/ncout.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/ncout/ncout.h"
 #include "near.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "geometry/msg_capture.h"
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 #include "meshutil.h"
 #include "toolshape.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "collision/meshindex.h"
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 #include "meshutil.h"
 
 namespace {

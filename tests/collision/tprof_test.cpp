@@ -12,7 +12,7 @@
 #include "allocfail.h"
 #include "contour/offsetcontour.h"
 #include "geometry/frames.h"
-#include "kernel/ncout.h"
+#include "kernel/ncout/ncout.h"
 #include "meshutil.h"
 #include "surfaces/meshfiles/meshtest.h"
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "kernel/cycle.h"
-#include "kernel/msg.h"
-#include "kernel/ncchan.h"
-#include "kernel/ncout.h"
-#include "kernel/ncrecord.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/base/msg.h"
+#include "kernel/ncout/ncchan.h"
+#include "kernel/ncout/ncout.h"
+#include "kernel/ncout/ncrecord.h"
 
 inline std::vector<std::string>& capturedMessages() {
     static std::vector<std::string> messages;

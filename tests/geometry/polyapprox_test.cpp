@@ -9,11 +9,11 @@
 
 #include "geometry/bsplinearray.h"
 #include "geometry/ivstack.h"
-#include "kernel/cycle.h"
-#include "kernel/msg.h"
-#include "kernel/ncchan.h"
-#include "kernel/ncout.h"
-#include "kernel/ncrecord.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/base/msg.h"
+#include "kernel/ncout/ncchan.h"
+#include "kernel/ncout/ncout.h"
+#include "kernel/ncout/ncrecord.h"
 
 namespace {
 

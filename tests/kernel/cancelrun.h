@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 #include "plunge/cycparams.h"
 #include "testrecord.h"
 

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "geometry/frames.h"
-#include "kernel/msg.h"
-#include "kernel/ncchan.h"
-#include "kernel/ncout.h"
-#include "kernel/numtext.h"
+#include "kernel/base/msg.h"
+#include "kernel/ncout/ncchan.h"
+#include "kernel/ncout/ncout.h"
+#include "kernel/base/numtext.h"
 #include "testrecord.h"
 
 struct Captured {

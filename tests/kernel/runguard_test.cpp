@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "geometry/rng.h"
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 #include "plunge/cycparams.h"
 #include "testfiles.h"
 #include "testrecord.h"

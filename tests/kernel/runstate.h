@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "impeller.h"
-#include "kernel/ccp.h"
-#include "kernel/core.h"
-#include "kernel/cycle.h"
+#include "pocket/ccp.h"
+#include "kernel/ncout/core.h"
+#include "kernel/cycle/cycle.h"
 #include "ncdecode.h"
 #include "platform/module.h"
 #include "testfiles.h"

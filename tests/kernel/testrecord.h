@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "kernel/core.h"
-#include "kernel/cycle.h"
+#include "kernel/ncout/core.h"
+#include "kernel/cycle/cycle.h"
 #include "platform/corelib.h"
 #include "platform/module.h"
 

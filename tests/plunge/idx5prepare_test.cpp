@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "kernel/cyc3d.h"
-#include "kernel/cycle.h"
-#include "kernel/cycrun.h"
-#include "kernel/cycstart.h"
-#include "kernel/idx5.h"
-#include "kernel/ncout.h"
+#include "kernel/cycle/cyc3d.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/cycle/cycrun.h"
+#include "kernel/cycle/cycstart.h"
+#include "plunge/idx5.h"
+#include "kernel/ncout/ncout.h"
 #include "paramtest.h"
 #include "plunge/cycparams.h"
 #include "plunge/plungerun.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "geometry/vec.h"
-#include "kernel/ncrecord.h"
+#include "kernel/ncout/ncrecord.h"
 
 namespace nctrace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "kernel/msg.h"
-#include "kernel/ncout.h"
+#include "kernel/base/msg.h"
+#include "kernel/ncout/ncout.h"
 #include "pocket/rifblock.h"
 #include "pocket_util.h"
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "geometry/vec.h"
-#include "kernel/ccp.h"
-#include "kernel/ncchan.h"
-#include "kernel/ncrecord.h"
+#include "pocket/ccp.h"
+#include "kernel/ncout/ncchan.h"
+#include "kernel/ncout/ncrecord.h"
 #include "pocket/clist.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketinput.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "allocfail.h"
-#include "kernel/ccp.h"
+#include "pocket/ccp.h"
 #include "kernel/testrecord.h"
 #include "pocket_util.h"
 

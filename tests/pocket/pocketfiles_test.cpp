@@ -8,8 +8,8 @@
 
 #include "geometry/frames.h"
 #include "geometry/rng.h"
-#include "kernel/msg.h"
-#include "kernel/ncout.h"
+#include "kernel/base/msg.h"
+#include "kernel/ncout/ncout.h"
 #include "pocket/gcodefile.h"
 #include "pocket/pocketpcf.h"
 #include "pocket/rifblock.h"

@@ -12,7 +12,7 @@
 
 #include "allocfail.h"
 #include "geometry/frames.h"
-#include "kernel/kvx/kvxfile.h"
+#include "kernel/base/kvx/kvxfile.h"
 #include "openfiles.h"
 #include "pocket/inputcheck.h"
 #include "pocket/pocketkeys.h"

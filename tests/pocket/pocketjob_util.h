@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "kernel/ccp.h"
-#include "kernel/core.h"
-#include "kernel/cycle.h"
-#include "kernel/kvx/kvxfile.h"
+#include "pocket/ccp.h"
+#include "kernel/ncout/core.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/base/kvx/kvxfile.h"
 #include "platform/module.h"
 #include "pocketnc_util.h"
 

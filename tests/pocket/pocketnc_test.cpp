@@ -4,7 +4,7 @@
 #include <random>
 #include <tuple>
 
-#include "kernel/kvx/kvlist.h"
+#include "kernel/base/kvx/kvlist.h"
 #include "pocket/planecheck.h"
 #include "pocket/pocketstate.h"
 #include "pocketnc_util.h"

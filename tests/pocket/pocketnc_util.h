@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "kernel/ccp.h"
-#include "kernel/ncchan.h"
-#include "kernel/ncrecord.h"
+#include "pocket/ccp.h"
+#include "kernel/ncout/ncchan.h"
+#include "kernel/ncout/ncrecord.h"
 #include "pocket/pocketnc.h"
 #include "pocket/pocketstate.h"
 #include "pocket_util.h"

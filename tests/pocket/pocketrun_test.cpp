@@ -10,10 +10,10 @@
 #include <sstream>
 
 #include "geometry/rng.h"
-#include "kernel/core.h"
-#include "kernel/cycle.h"
-#include "kernel/kvx/kvxfile.h"
-#include "kernel/ncrecord.h"
+#include "kernel/ncout/core.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/base/kvx/kvxfile.h"
+#include "kernel/ncout/ncrecord.h"
 #include "nogouge_util.h"
 #include "platform/module.h"
 #include "pocket/contourorient.h"

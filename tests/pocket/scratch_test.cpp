@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "allocfail.h"
-#include "kernel/ccp.h"
-#include "kernel/msg.h"
+#include "pocket/ccp.h"
+#include "kernel/base/msg.h"
 #include "pocket/contourreduce.h"
 #include "pocket/feedhelpers.h"
 #include "pocket/leveltable.h"

@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "kernel/cycle.h"
-#include "kernel/msg.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/base/msg.h"
 #include "surf_fixtures.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/nurbs.h"

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "kernel/msg.h"
-#include "kernel/ncchan.h"
-#include "kernel/ncout.h"
-#include "kernel/ncrecord.h"
+#include "kernel/base/msg.h"
+#include "kernel/ncout/ncchan.h"
+#include "kernel/ncout/ncout.h"
+#include "kernel/ncout/ncrecord.h"
 #include "platform/module.h"
 #include "surfaces/meshfiles/meshtest.h"
 #include "surfaces/surflist.h"

@@ -8,7 +8,7 @@
 
 #include "allocfail.h"
 #include "heapbytes.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 #include "surf_fixtures.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/bspl.h"

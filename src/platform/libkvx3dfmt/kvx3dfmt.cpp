@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "kernel/kvx/kvxfile.h"
+#include "kernel/base/kvx/kvxfile.h"
 #include "surfaces/kvxsurf.h"
 #include "trimmesh.h"
 

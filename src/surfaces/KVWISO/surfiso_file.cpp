@@ -8,7 +8,7 @@
 
 #include "geometry/frames.h"
 #include "geometry/textscan.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/meshfiles/bndfile.h"
 

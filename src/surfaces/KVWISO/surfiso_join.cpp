@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "KVWOG5/wogerr.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/deboor.h"
 

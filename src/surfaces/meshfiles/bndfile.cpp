@@ -9,10 +9,10 @@
 #include <string>
 
 #include "geometry/frames.h"
-#include "kernel/cfgfile.h"
-#include "kernel/cyc3d.h"
-#include "kernel/kvx/kvxfile.h"
-#include "kernel/kvx/kvxobj.h"
+#include "kernel/base/cfgfile.h"
+#include "kernel/cycle/cyc3d.h"
+#include "kernel/base/kvx/kvxfile.h"
+#include "kernel/base/kvx/kvxobj.h"
 
 namespace {
 

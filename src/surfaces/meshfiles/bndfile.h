@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "geometry/vec.h"
-#include "kernel/cycle.h"
+#include "kernel/cycle/cycle.h"
 
 // Block kinds; each has its own file in the folder: "<folder>/<process number>.<ext>".
 enum : int32_t {

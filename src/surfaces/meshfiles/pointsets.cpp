@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kernel/mem.h"
+#include "kernel/base/mem.h"
 
 namespace {
 

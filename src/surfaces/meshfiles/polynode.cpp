@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "kernel/mem.h"
+#include "kernel/base/mem.h"
 
 namespace {
 

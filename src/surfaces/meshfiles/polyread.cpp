@@ -9,7 +9,7 @@
 #include <new>
 #include <string>
 
-#include "kernel/kvx/kvxevent.h"
+#include "kernel/base/kvx/kvxevent.h"
 #include "surfaces/meshfiles/chrtab.h"
 #include "surfaces/meshfiles/pointsets.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "geometry/frames.h"
-#include "kernel/cyc3d.h"
+#include "kernel/cycle/cyc3d.h"
 #include "surfaces/geofiletest.h"
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "heapbytes.h"
-#include "kernel/msg.h"
+#include "kernel/base/msg.h"
 #include "surfaces/meshfiles/meshtest.h"
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY
