@@ -17,6 +17,7 @@
 #include "KVWOG5/seggrid.h"
 #include "KVWOG5/wogerr.h"
 #include "geometry/grid2d.h"
+#include "kernel/base/constants.h"
 
 namespace {
 
@@ -27,7 +28,6 @@ const int32_t kLineNullPath = 7177, kLineStartOutside = 7252, kLineNoCrossing = 
               kLineNearPath = 7659, kLineEndCheck = 7681, kLinePass1 = 7749, kLinePass2 = 7773,
               kLineJoin = 7807, kLineCheckAlloc = 383, kLineBudget = 7660;
 
-const double kPi = std::numbers::pi;
 // The sharp-corner window ends at this value as written, a little short of 2 pi.
 const double kTwoPiWritten = 6.28318530718;
 const double kSpinLimit = 12.666370614359172;  // 4 pi + 0.1

@@ -3,11 +3,12 @@
 #include <cmath>
 #include <numbers>
 
+#include "kernel/base/constants.h"
+
 namespace {
 
 const double kDegenerate = 1e-12;
 const double kOnSegTol = 1e-3;
-const double kPi = std::numbers::pi;
 
 bool boxesOverlap(double ax0, double ax1, double ay0, double ay1, double bx0, double bx1, double by0,
                   double by1) {

@@ -7,11 +7,11 @@
 
 #include "avoidance/avoidtilt.h"
 #include "collision/chkmodel.h"
+#include "kernel/base/constants.h"
 
 namespace {
 
 constexpr double kTol = 1e-5;
-constexpr double kTwoPi = 6.283185307179586;
 constexpr uint16_t kLoopFlag = 1;
 
 Vec3 add(const Vec3& a, const Vec3& b) {

@@ -8,11 +8,9 @@
 
 #include "collision/collassembly.h"
 #include "geometry/bandfit.h"
+#include "kernel/base/constants.h"
 
 namespace {
-
-constexpr double kRadToDeg = 57.29577951308232;
-constexpr double kDegToRad = 0.017453292519943295;
 
 // Consecutive points must differ in parameter and position, else the fit has no abscissa order.
 bool distinctNeighbours(const AvoidTable* table, const Plist* list) {

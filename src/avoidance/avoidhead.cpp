@@ -6,6 +6,7 @@
 
 #include "avoidance/avoidsearch.h"
 #include "collision/collassembly.h"
+#include "kernel/base/constants.h"
 #include "kernel/base/msg.h"
 
 namespace {
@@ -58,8 +59,6 @@ int32_t headAvoidCountHits(const AvoidTable* table, int32_t* points) {
 }
 
 namespace {
-
-constexpr double kDegToRad = 0.017453292519943295;
 
 int gMessageOnce = 0;     // the warning and activation messages go out once per process
 int32_t gRangeCount = 0;  // ranges of two or more points treated

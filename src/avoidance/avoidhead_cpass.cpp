@@ -9,13 +9,12 @@
 #include "avoidance/avoidsearch.h"
 #include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
+#include "kernel/base/constants.h"
 #include "kernel/base/msg.h"
 #include "plunge/angleprof.h"
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kTurnStep = 0.035;  // largest axis change between neighbours after the C fit
 constexpr double kBStep = 0.05;
 

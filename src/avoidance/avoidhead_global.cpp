@@ -6,10 +6,9 @@
 #include "avoidance/avoidhead.h"
 #include "avoidance/avoidsearch.h"
 #include "collision/collassembly.h"
+#include "kernel/base/constants.h"
 
 namespace {
-
-constexpr double kHalfPi = 1.5707963267948966;
 
 bool overlapB(const AvoidEntry& a, const AvoidEntry& b) {
     return !(a.bMin > b.bMax || a.bMax < b.bMin);

@@ -7,10 +7,9 @@
 
 #include "avoidance/axisintervals.h"
 #include "collision/collassembly.h"
+#include "kernel/base/constants.h"
 
 namespace {
-
-constexpr double kTwoPi = 6.283185307179586;
 
 // Marks -2 then turns every mark into -1, so that a marked entry still counts as a neighbour.
 int markMisses(AvoidTable* table, const double* lo, const double* hi) {

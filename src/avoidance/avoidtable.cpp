@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel/base/constants.h"
+
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
 // Just under pi, so that a step of exactly pi is not flipped back and forth by rounding.
 constexpr double kUnwrapLimit = 3.141582653589793;
 

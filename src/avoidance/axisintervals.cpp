@@ -10,12 +10,12 @@
 
 #include "avoidance/axisintervals_math.h"
 #include "geometry/solve.h"
+#include "kernel/base/constants.h"
 
 namespace {
 
 using namespace axisvec;
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kLeafItems = 4;
 
 const AxisObstacleModel* gSlots[kAxisModelSlots] = {};

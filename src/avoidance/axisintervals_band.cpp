@@ -6,12 +6,11 @@
 #include "avoidance/axisintervals.h"
 #include "avoidance/axisintervals_math.h"
 #include "geometry/solve.h"
+#include "kernel/base/constants.h"
 
 namespace {
 
 using namespace axisvec;
-
-constexpr double kPi = 3.14159265358979323846;
 
 // u on band i at squared distance q from the tool point; false where the quadratic has no root.
 bool bandParamAt(const AxisObstacleModel* m, int32_t i, double q, double* u) {

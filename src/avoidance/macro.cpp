@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "avoidance/toolline.h"
+#include "kernel/base/constants.h"
 #include "kernel/base/mem.h"
 #include "kernel/base/msg.h"
 #include "plunge/cycparams.h"
@@ -13,7 +14,6 @@
 namespace {
 
 constexpr double kTol = 1e-5;
-constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kMsgMacro = 9999;
 
 struct GenState {
@@ -517,7 +517,7 @@ MacroPath* macroBuild(int32_t kind, const Vec3* p0, const Vec3* p1, MacroParams*
 
 int macroParamsSetUp(MacroParams* params, const CycleParams* cycle) {
     if (!params || !cycle) return 0;
-    constexpr double deg = kPi / 180.0;
+    constexpr double deg = kDegToRad;
     MacroParams m{};
     m.approachType = m.leaveType = 22;
     if (cycle->filletStrategy != 0) m.approachType = m.leaveType = 25;

@@ -9,13 +9,13 @@
 
 #include "avoidance/macro.h"
 #include "geometry/plist.h"
+#include "kernel/base/constants.h"
 #include "kernel/base/mem.h"
 #include "kernel/base/msg.h"
 
 namespace {
 
 constexpr double kTol = 1e-5;
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kLineMax = 511;
 constexpr int32_t kMsgMacroSyntax = 9999;
 // An arc is refused beyond this many segments: a typo in its angle must not exhaust memory.

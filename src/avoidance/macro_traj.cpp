@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "avoidance/macro.h"
+#include "kernel/base/constants.h"
 #include "kernel/base/msg.h"
 
 namespace {
 
 constexpr double kTol = 1e-5;
-constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kHelixCapacity = 10000;
 constexpr int32_t kWorkCapacity = 1000;
 constexpr double kClosedGap = 0.1;  // a guide whose ends lie closer is a closed contour

@@ -7,11 +7,12 @@
 #include "avoidance/machinecheck.h"
 #include "collision/collassembly.h"
 #include "collision/toolseg.h"
+#include "kernel/base/constants.h"
 
 namespace {
 
 constexpr double kTol = 1e-5;
-constexpr double kDegree = 0.017453292519943295;
+constexpr double kDegree = kDegToRad;
 
 double gLiftMax = 0.0;
 

@@ -1,7 +1,5 @@
 #include "collision/meshset.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -12,6 +10,11 @@
 #include <new>
 #include <utility>
 #include <vector>
+
+// The vector paths are x86's; other processors take the same comparisons and sums one value at a time.
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #include "geometry/mat4.h"
 #include "geometry/rng.h"
@@ -58,6 +61,9 @@ void partitionStep(double* key, E* e, int32_t lo, int32_t hi, double pivot, int3
     *ltOut = lt, *gtOut = gt;
 }
 
+bool gWide = true;
+
+#if defined(__SSE2__)
 // The classes of partitionRuns four keys to a compare (the same ordered comparisons, NaN neither above
 // nor below), where the processor has them: bit j of word j / 64 for key[j] above the pivot.
 __attribute__((target("avx2,popcnt"))) void classifyWide(const double* key, int32_t n, double pivot,
@@ -89,8 +95,6 @@ __attribute__((target("avx2,popcnt"))) void classifyWide(const double* key, int3
     *nAbove = up, *nBelow = down;
 }
 
-bool gWide = true;
-
 bool wideClasses() {
     static const bool wide = [] {
         __builtin_cpu_init();
@@ -98,6 +102,24 @@ bool wideClasses() {
     }();
     return wide && gWide;
 }
+#else
+// The classes of partitionRuns one key at a time: bit j of word j / 64 for key[j] above the pivot.
+void classifyPlain(const double* key, int32_t n, double pivot, uint64_t* above, int32_t* nAbove,
+                   int32_t* nBelow) {
+    int32_t up = 0, down = 0;
+    for (int32_t base = 0; base < n; base += 64) {
+        const int32_t count = std::min(64, n - base);
+        const double* k = key + base;
+        uint64_t bits = 0;
+        for (int32_t j = 0; j < count; j++) {
+            bits |= static_cast<uint64_t>(k[j] > pivot) << j;
+            up += k[j] > pivot, down += k[j] < pivot;
+        }
+        above[base / 64] = bits;
+    }
+    *nAbove = up, *nBelow = down;
+}
+#endif
 
 // The same step when only the pivot's own element p equals the pivot; false (nothing moved) otherwise.
 // The scan examines the front from lo; an element above the pivot goes to gt and the back's elements
@@ -112,10 +134,11 @@ bool partitionRuns(TreeScratch& w, double* key, E* e, int32_t lo, int32_t hi, in
     const int32_t n = hi - lo + 1;
     const double pivot = key[p];
     uint64_t* above = w.aboveBits.data();  // bit j of word j / 64: key[lo + j] above the pivot
+    int32_t nAbove = 0, nBelow = 0;
+#if defined(__SSE2__)
     const __m128d pv = _mm_set1_pd(pivot);
     // Counts by lanes: a true comparison is all ones, minus one as an integer.
     __m128i upCount = _mm_setzero_si128(), downCount = upCount;
-    int32_t nAbove = 0, nBelow = 0;
     const bool wide = wideClasses();
     if (wide) classifyWide(key + lo, n, pivot, above, &nAbove, &nBelow);
     for (int32_t base = 0; base < n && !wide; base += 64) {
@@ -157,6 +180,9 @@ bool partitionRuns(TreeScratch& w, double* key, E* e, int32_t lo, int32_t hi, in
     _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), upCount);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes + 2), downCount);
     nAbove += static_cast<int32_t>(lanes[0] + lanes[1]), nBelow += static_cast<int32_t>(lanes[2] + lanes[3]);
+#else
+    classifyPlain(key + lo, n, pivot, above, &nAbove, &nBelow);
+#endif
     if (nAbove + nBelow != n - 1) return false;
     // Only the side holding m is partitioned again: the other side's keys are not read any more (the
     // children take theirs afresh), so the shifts leave them.
@@ -232,6 +258,7 @@ void partitionKeys(TreeScratch& w, double* key, E* e, int32_t lo, int32_t hi, in
     }
 }
 
+#if defined(__SSE2__)
 // The box pass below with each end's three coordinates in one register (the points have a spare one
 // after the last): lane by lane the same running minima and maxima of the first and second ends.
 template <class E>
@@ -256,6 +283,25 @@ __attribute__((target("avx2"))) void boxPassWide(const Vec3* points, const E* ed
         _mm256_storeu_pd(h + 4, hiB);
     for (int c = 0; c < 3; c++) lo[c] = l[c], lo[c + 3] = l[c + 4], hi[c] = h[c], hi[c + 3] = h[c + 4];
 }
+#else
+// The box pass below one value at a time, each running value taken over as minpd (maxpd) with the new
+// value first would: only by one strictly smaller (larger), never by a NaN.
+template <class E>
+void boxPassPlain(const Vec3* points, const E* edges, int32_t first, int32_t last, double* kx, double* ky,
+                  double* kz, double* lo, double* hi) {
+    for (int c = 0; c < 6; c++) lo[c] = 1e35, hi[c] = -1e35;
+    for (int32_t i = first; i <= last; i++) {
+        const Vec3& a = points[edges[i].a];
+        const Vec3& b = points[edges[i].b];
+        const double ends[6] = {a.x, a.y, a.z, b.x, b.y, b.z};
+        for (int c = 0; c < 6; c++) {
+            lo[c] = ends[c] < lo[c] ? ends[c] : lo[c];
+            hi[c] = ends[c] > hi[c] ? ends[c] : hi[c];
+        }
+        if (kx) kx[i] = a.x + b.x, ky[i] = a.y + b.y, kz[i] = a.z + b.z;
+    }
+}
+#endif
 
 template <class E>
 CollTreeNode* treeNode(CollMesh* mesh, E* edges, TreeScratch& w, int32_t first, int32_t last, bool* failed) {
@@ -271,12 +317,13 @@ CollTreeNode* treeNode(CollMesh* mesh, E* edges, TreeScratch& w, int32_t first, 
     // value first. The lanes' results differ from one running value over both ends only in which of
     // two equal values is kept, which shows only for zeros of opposite sign: then the running value
     // is taken again end by end.
-    __m128d loA = _mm_set1_pd(1e35), loB = loA, hiA = _mm_set1_pd(-1e35), hiB = hiA;
-    __m128d loZ = loA, hiZ = hiA;
     double* kx = w.keys[0].get();
     double* ky = w.keys[1].get();
     double* kz = w.keys[2].get();
     double lo[6], hi[6];  // x, y, z of the first ends' lanes, then of the second ends'
+#if defined(__SSE2__)
+    __m128d loA = _mm_set1_pd(1e35), loB = loA, hiA = _mm_set1_pd(-1e35), hiB = hiA;
+    __m128d loZ = loA, hiZ = hiA;
     const bool wide = wideClasses();
     if (wide) boxPassWide(points, edges, first, last, split ? kx : nullptr, ky, kz, lo, hi);
     for (int32_t i = first; i <= last && !wide; i++) {
@@ -299,6 +346,9 @@ CollTreeNode* treeNode(CollMesh* mesh, E* edges, TreeScratch& w, int32_t first, 
         _mm_storeu_pd(hi, hiA), _mm_storel_pd(&hi[2], hiZ), _mm_storeu_pd(&hi[3], hiB),
             _mm_storeh_pd(&hi[5], hiZ);
     }
+#else
+    boxPassPlain(points, edges, first, last, split ? kx : nullptr, ky, kz, lo, hi);
+#endif
     bool signedZero = false;
     for (int c = 0; c < 3; c++)
         signedZero = signedZero || (lo[c] == 0.0 && lo[c + 3] == 0.0) || (hi[c] == 0.0 && hi[c + 3] == 0.0);

@@ -6,6 +6,7 @@
 
 #include "collision/proj.h"
 #include "geometry/rng.h"
+#include "kernel/base/constants.h"
 #include "kernel/base/msg.h"
 
 namespace {
@@ -215,7 +216,7 @@ int plunge_along_profile(CheckModel* model, Plist* path) {
     if (!(tol > 0) || !(stepLength > 0)) return -1;
     const ProfileCurve* prof = model->plungeProfile;
     const double len = prof->end - prof->start;
-    const double deg = 0.017453292519943295;
+    const double deg = kDegToRad;
     const double a = tol < 0.00999 ? std::max(0.5, 500 * tol) * deg : 5 * deg;
     projB_set_cosines(std::cos(2 * a), std::cos(a));
     projB_set_params(model->triangles, model->boxMin, model->boxMax, model->engineWord, model->zLow,

@@ -3,11 +3,10 @@
 #include <cstdlib>
 
 #include "collision/polymesh.h"
+#include "kernel/base/constants.h"
 
 namespace {
 
-constexpr double kDegToRad = 0.017453292519943295;
-constexpr double kHalfPi = 1.5707963267948966;
 constexpr int32_t kCellCapacity = 100;
 constexpr int32_t kToolGridMax = 30;
 

@@ -6,10 +6,9 @@
 #include <cstring>
 
 #include "KVWOG5/pred2d.h"
+#include "kernel/base/constants.h"
 
 namespace {
-
-constexpr double kTwoPi = 6.283185307179586;
 
 ContactState gDefault{0, 0, 0.5, {0, 0, 0}};
 ContactState* gState = nullptr;
@@ -77,7 +76,7 @@ class PassOver {
     }
 
   private:
-    static constexpr double kHalfTurn = 3.141592653589793, kMargin = 1e-9;
+    static constexpr double kHalfTurn = kPi, kMargin = 1e-9;
     Vec2 mirrored(double angle) const { return {std::cos(angle), sigma_ * std::sin(angle)}; }
     double theta0_, sigma_, sliver_;
     bool usable_, on_ = false;

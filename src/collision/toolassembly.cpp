@@ -10,10 +10,11 @@
 #include "collision/chkmodel.h"
 #include "collision/toolseg.h"
 #include "collision/tprof.h"
+#include "kernel/base/constants.h"
 
 namespace {
 
-constexpr double kDegree = 0.017453292519943295;
+constexpr double kDegree = kDegToRad;
 
 struct ActiveState {
     ToolAssembly* active = nullptr;

@@ -7,10 +7,11 @@
 
 #include "collision/chkmodel.h"
 #include "collision/toolassembly.h"
+#include "kernel/base/constants.h"
 
 namespace {
 
-constexpr double kDegree = 0.017453292519943295;
+constexpr double kDegree = kDegToRad;
 
 struct SegTables {
     double z[kToolSegPoints] = {};

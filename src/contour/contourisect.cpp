@@ -8,10 +8,10 @@
 
 #include "KVWOG5/recsort.h"
 #include "contour/chainindex.h"
+#include "kernel/base/constants.h"
 
 namespace {
 
-const double kPi = 3.14159265358979323846;
 const double kAngTol = 1e-4;
 
 bool ptEq(const Vec2& p, double x, double y) {

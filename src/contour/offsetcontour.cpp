@@ -7,9 +7,9 @@
 #include <new>
 #include <vector>
 
-namespace {
+#include "kernel/base/constants.h"
 
-const double kPi = 3.14159265358979323846;
+namespace {
 
 double gCornerFactor = 0.02;
 int gRetry = 0;

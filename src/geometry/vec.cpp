@@ -4,12 +4,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "kernel/base/constants.h"
+
 namespace {
 
 constexpr double kTol = 1e-5;
 constexpr double kDirTol = 1e-7;    // shortest segment that still has a direction
 constexpr double kZeroTol = 1e-13;  // "zero" of polar angles
-constexpr double kPi = 3.14159265358979323846;
 
 bool isPoint(const Seg2D* s) {
     return std::fabs(s->x2 - s->x1) < kTol && std::fabs(s->y2 - s->y1) < kTol;

@@ -6,11 +6,10 @@
 #include <cstdlib>
 
 #include "geometry/plist.h"
+#include "kernel/base/constants.h"
 #include "plunge/cycparams.h"
 
 namespace {
-
-constexpr double kDegToRad = M_PI / 180.0;
 
 int kindOf(const Plist* list, int32_t i) {
     return list->flags[i] >> 8;

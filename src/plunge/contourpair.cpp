@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "kernel/base/constants.h"
 #include "plunge/cycparams.h"
 
 namespace {
 
 constexpr double kFoldAngle = 2.443460952792061;  // 140 degrees
 constexpr double kBentEnds = 0.4363;              // 25 degrees
-constexpr double kRadToDeg = 57.29577951308232;
 
 double rOf(const Vec3& p) {
     return std::sqrt(p.x * p.x + p.y * p.y);

@@ -13,13 +13,14 @@
 #include "collision/toolseg.h"
 #include "geometry/curve3d.h"
 #include "geometry/frames.h"
+#include "kernel/base/constants.h"
 #include "kernel/base/msg.h"
 #include "surfaces/Implib/meshlib.h"
 
 namespace {
 
 constexpr double kTol = 1e-5;
-constexpr double kDeg = M_PI / 180.0;
+constexpr double kDeg = kDegToRad;
 
 struct RunSetup {
     CutterShape cutter;

@@ -10,6 +10,7 @@
 #include "geometry/mat4.h"
 #include "geometry/plist.h"
 #include "geometry/spline.h"
+#include "kernel/base/constants.h"
 #include "kernel/base/msg.h"
 #include "kernel/ncout/ncout.h"
 #include "plunge/angleprof.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-constexpr double kDeg = 57.29577951308232;
+constexpr double kDeg = kRadToDeg;
 
 bool correctable(const AngleTable* t) {
     return t->count > 0 && t->stations[0].edge == kAngleEdgeLeadMain && t->stations[0].general == 1;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "kernel/base/constants.h"
+
 // One per side list and search, owned by its creator. Angles in radians (degrees only inside the
 // band rounding).
 struct TiltSeq {
@@ -26,8 +28,8 @@ enum : int32_t {
     kTiltSideUpper = 2,
 };
 
-constexpr double kTiltRadToDeg = 57.29577951308232;
-constexpr double kTiltDegToRad = 0.017453292519943295;
+constexpr double kTiltRadToDeg = kRadToDeg;
+constexpr double kTiltDegToRad = kDegToRad;
 
 // Null when n < 0 or memory is short; params (n values) may be null.
 TiltSeq* newTiltSeq(int32_t n, const double* params);

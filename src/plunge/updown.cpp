@@ -14,6 +14,7 @@
 #include "geometry/spline.h"
 #include "geometry/vec.h"
 #include "kernel/base/abort.h"
+#include "kernel/base/constants.h"
 #include "kernel/cycle/cycle.h"
 #include "kernel/base/msg.h"
 #include "plunge/angleprof.h"
@@ -26,7 +27,7 @@
 
 namespace {
 
-constexpr double kDeg = 57.29577951308232;
+constexpr double kDeg = kRadToDeg;
 constexpr double kSwingStart = 1.5;   // what a query that reaches nothing answers
 constexpr double kSwingLimit = 1.05;  // swing angles at or below -limit do not count
 

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "kernel/base/constants.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
@@ -13,7 +14,6 @@
 namespace {
 
 constexpr double kTol = 1e-4;
-constexpr double kTwoPi = 6.283185307179586;
 
 bool known(const ContourElement* e) {
     return e->type == kElemLine || e->type == kElemArc;

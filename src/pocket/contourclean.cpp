@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "kernel/base/constants.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemprim.h"
@@ -11,8 +12,6 @@
 namespace {
 
 constexpr double kTol = 1e-4;
-constexpr double kTwoPi = 6.283185307179586;
-constexpr double kPi = 3.141592653589793;
 
 void removeAt(ContourElement* chain, int32_t count, int32_t i) {
     memmove(&chain[i], &chain[i + 1], (count - i - 1) * sizeof(ContourElement));

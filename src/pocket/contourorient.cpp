@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "kernel/base/constants.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
@@ -14,8 +15,6 @@
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kTol = 1e-4;
 
 void mixAngles(const ContourElement* arc, double as, double ae, double t, Vec2* out) {

@@ -2,15 +2,13 @@
 
 #include <cmath>
 
+#include "kernel/base/constants.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemprim.h"
 #include "pocket/pocketstate.h"
 
 namespace {
-
-constexpr double kTwoPi = 6.283185307179586;
-constexpr double kPi = 3.141592653589793;
 
 bool knownType(const ContourElement* e) {
     return e->type == kElemLine || e->type == kElemArc;

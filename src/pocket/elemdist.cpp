@@ -3,13 +3,13 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "kernel/base/constants.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemprim.h"
 
 namespace {
 
 constexpr double kTol = 1e-4;
-constexpr double kTwoPi = 6.283185307179586;
 
 struct Candidate {
     double d;

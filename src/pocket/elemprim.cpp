@@ -4,12 +4,12 @@
 #include <initializer_list>
 #include <utility>
 
+#include "kernel/base/constants.h"
 #include "pocket/pocketstate.h"
 
 namespace {
 
 constexpr double kTol = 1e-4;
-constexpr double kTwoPi = 6.283185307179586;
 
 Vec2 startOf(const ContourElement* e) {
     return e->type == kElemArc ? Vec2{e->g[kAsx], e->g[kAsy]} : Vec2{e->g[kLx1], e->g[kLy1]};

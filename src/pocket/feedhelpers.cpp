@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "kernel/base/constants.h"
 #include "pocket/ccp.h"
 #include "kernel/ncout/ncemit.h"
 #include "kernel/base/numtext.h"
@@ -192,7 +193,7 @@ int32_t elementsToPoints(Vec2* points, int32_t capacity, const ContourElement* e
             const double fine = std::fmin(step, 2 * std::acos(std::fmax(1 - kRampChordSag / r, -1.0)));
             const double a0 = std::atan2(e.g[kAsy] - cy, e.g[kAsx] - cx);
             double sweep = std::atan2(e.g[kAey] - cy, e.g[kAex] - cx) - a0;
-            const double twoPi = 6.283185307179586;
+            const double twoPi = kTwoPi;
             if (e.direction >= 0) {
                 while (sweep <= 0) sweep += twoPi;
             } else {

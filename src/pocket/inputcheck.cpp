@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "kernel/base/constants.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
@@ -15,7 +16,6 @@
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
 // Points nearer than this to another contour tell nothing about which side they lie on: the
 // nesting's own near tolerance.
 constexpr double kSideTolerance = 0.02;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/vec.h"
+#include "kernel/base/constants.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kHeightTol = 0.00001;
 constexpr int16_t kUnplaced = 1000;
 

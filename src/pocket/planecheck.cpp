@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "kernel/base/constants.h"
 #include "pocket/ccp.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kOpenSideDistance = 0.07;
 constexpr double kJoinGap = 0.01;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "kernel/base/constants.h"
 #include "pocket/ccp.h"
 #include "kernel/base/msg.h"
 #include "kernel/ncout/ncemit.h"
@@ -15,7 +16,7 @@
 
 namespace {
 
-constexpr double kDegree = 3.141592653589793 / 180.0;
+constexpr double kDegree = kDegToRad;
 constexpr double kMinToolRadius = 1e-4;
 
 // The value of one variable of the run, when it is set. The first key whose value was read as a number

@@ -10,6 +10,8 @@
 
 #include "geometry/frames.h"
 #include "geometry/rng.h"
+#include "kernel/base/constants.h"
+#include "kernel/cycle/cyc3d.h"
 #include "pocket/ccp.h"
 #include "kernel/ncout/core.h"
 #include "kernel/base/msg.h"
@@ -37,8 +39,7 @@
 
 namespace {
 
-constexpr double kDegree = 0.017453292519943295;
-constexpr double kTwoPi = 6.283185307179586;
+constexpr double kDegree = kDegToRad;
 
 double gToolReference = 0;
 std::string gToolLine;
@@ -248,33 +249,7 @@ int ccpInitFromParams(CycleRecord* record) {
         msgFile = hasVariable(record, "MessageFile") ? variable(record, "MessageFile")
                                                      : (p.messageFile ? p.messageFile : "");
 
-    // Each run registers exactly the channels its switches ask for.
-    ncFreeChannels(record);
-    const struct {
-        uint16_t channel;
-        NcHandler handler;
-        bool on;
-    } kChannels[] = {
-        {0, pofChannel0, true},
-        {1, pofChannel1, true},
-        {2, pofChannel2, true},
-        {3, traceChannel3, ncOut != 0},
-        {4, traceChannel4, record->traceLevel > 0},
-        {5, traceChannel5, record->traceLevel > 1},
-        {6, traceChannel6, record->traceLevel > 2},
-        {10, pofChannel10, true},
-        {11, pofChannel11, true},
-        {12, pofChannel12, true},
-        {30, traceChannel30, drill != 0},
-        {31, pofChannel31, true},
-        {32, pofChannel32, ncOut != 0},
-        {33, acceptRecord, original != 0},
-    };
-    // A channel that cannot be had loses its records: the run must not end as a success.
-    bool lost = false;
-    for (const auto& c : kChannels)
-        if (c.on && !ncRegisterHandler(record, c.channel, c.handler, acceptRecord, 1)) lost = true;
-    if (lost) msgFault("memory");
+    cyc3dRegisterChannels(record, ncOut, drill, original, 0);
     record->toolContourFlag = record->cfgMode == 1 ? 1 : 0;  // never left on by an earlier run
 
     ncEmitText(record, 0, 103, "cycle", record->title);

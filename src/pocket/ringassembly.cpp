@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "kernel/base/constants.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
@@ -19,7 +20,6 @@
 namespace {
 
 constexpr double kTol = 1e-4;
-constexpr double kTwoPi = 6.283185307179586;
 
 // The ends read in place, as elemPoint gives them ({0, 0} for an unknown type).
 Vec2 startOf(const ContourElement* e) {

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "kernel/base/constants.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
@@ -14,13 +15,6 @@
 #include "pocket/pocketstate.h"
 #include "pocket/scratch.h"
 #include "pocket/stepmemo.h"
-
-namespace {
-
-constexpr double kHalfPi = 1.5707963267948966;
-constexpr double kPi = 3.141592653589793;
-
-}  // namespace
 
 int32_t arcsSplitQuarter(ContourElement* chain, int32_t count) {
     if (!chain || count < 1) return 0;

@@ -10,13 +10,12 @@
 #include "geometry/mat4.h"
 #include "geometry/vec.h"
 #include "kernel/base/cfgfile.h"
+#include "kernel/base/constants.h"
 #include "kernel/base/kvx/kvxfile.h"
 #include "kernel/base/kvx/kvxobj.h"
 #include "kernel/base/msg.h"
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 Vec3 g_csO{0, 0, 0};
 Vec3 g_csX{1, 0, 0};

@@ -347,6 +347,44 @@ int cyc3dRejectArgs(CycleRecord*) {
     return 0;
 }
 
+int cyc3dRegisterChannels(CycleRecord* record, int32_t ncOut, int32_t drill, int32_t original, int threeD) {
+    // Each run registers exactly the channels its switches ask for; handlers
+    // an earlier run left behind would deliver channels this run never announced.
+    ncFreeChannels(record);
+    const struct {
+        uint16_t channel;
+        NcHandler handler;
+        bool on;
+    } kChannels[] = {
+        {0, pofChannel0, true},
+        {1, pofChannel1, true},
+        {2, pofChannel2, true},
+        {3, traceChannel3, ncOut != 0},
+        {4, traceChannel4, record->traceLevel > 0},
+        {5, traceChannel5, record->traceLevel > 1},
+        {6, traceChannel6, record->traceLevel > 2},
+        {10, pofChannel10, true},
+        {11, pofChannel11, true},
+        {12, pofChannel12, true},
+        {20, pofChannel20, threeD != 0},
+        {30, traceChannel30, drill != 0},
+        {31, pofChannel31, true},
+        {32, pofChannel32, ncOut != 0},
+        {33, acceptRecord, original != 0},
+        {35, pofChannel35, threeD != 0},
+        {36, pofChannel36, threeD != 0},
+        {41, acceptRecord, threeD != 0},
+        {42, acceptRecord, threeD != 0},
+    };
+    // A channel that cannot be had loses its records: the run must not end as a success.
+    bool lost = false;
+    for (const auto& c : kChannels) {
+        if (c.on && !ncRegisterHandler(record, c.channel, c.handler, acceptRecord, 1)) lost = true;
+    }
+    if (lost) msgFault("memory");
+    return lost ? 0 : 1;
+}
+
 int cyc3dInitFromParams(CycleRecord* record) {
     if (!record) return 0;
     // Nothing of an earlier run may stand in for this run's parameters.
@@ -380,40 +418,7 @@ int cyc3dInitFromParams(CycleRecord* record) {
     }
     std::string msgFile = messageFile(record);
 
-    // Each run registers exactly the channels its switches ask for; handlers
-    // an earlier run left behind would deliver channels this run never announced.
-    ncFreeChannels(record);
-    const struct {
-        uint16_t channel;
-        NcHandler handler;
-        bool on;
-    } kChannels[] = {
-        {0, pofChannel0, true},
-        {1, pofChannel1, true},
-        {2, pofChannel2, true},
-        {3, traceChannel3, ncOut != 0},
-        {4, traceChannel4, record->traceLevel > 0},
-        {5, traceChannel5, record->traceLevel > 1},
-        {6, traceChannel6, record->traceLevel > 2},
-        {10, pofChannel10, true},
-        {11, pofChannel11, true},
-        {12, pofChannel12, true},
-        {20, pofChannel20, true},
-        {30, traceChannel30, drill != 0},
-        {31, pofChannel31, true},
-        {32, pofChannel32, ncOut != 0},
-        {33, acceptRecord, original != 0},
-        {35, pofChannel35, true},
-        {36, pofChannel36, true},
-        {41, acceptRecord, true},
-        {42, acceptRecord, true},
-    };
-    // A channel that cannot be had loses its records: the run must not end as a success.
-    bool lost = false;
-    for (const auto& c : kChannels) {
-        if (c.on && !ncRegisterHandler(record, c.channel, c.handler, acceptRecord, 1)) lost = true;
-    }
-    if (lost) msgFault("memory");
+    cyc3dRegisterChannels(record, ncOut, drill, original, 1);
     record->toolContourFlag = record->cfgMode == 1 ? 1 : 0;  // never left on by an earlier run
 
     ncEmitText(record, 0, 103, "cycle", record->title);

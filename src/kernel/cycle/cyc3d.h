@@ -112,6 +112,10 @@ int cyc3dRejectArgs(CycleRecord* record);  // slot 0: positional arguments are n
 // Slot 1: output switches, channel handlers, the records 103, 109, 110 on
 // channel 0 (103 opens the POF output), comments, tool axis, job block; 1.
 int cyc3dInitFromParams(CycleRecord* record);
+// The channel handlers a run's output switches and trace level ask for, each earlier one dropped
+// first; the pocket, a plane cycle, takes them without the 3D layers 20, 35 and 36 and the polyline
+// and point channels 41 and 42 (threeD 0). 1, or 0 (a memory fault reported) when a channel is lost.
+int cyc3dRegisterChannels(CycleRecord* record, int32_t ncOut, int32_t drill, int32_t original, int threeD);
 // Slot 10: the 3D block from the variables; 0 (error 102 "1,(name)" on
 // channel 0, status word 1) when "polySource" or "toolDiameter" is missing.
 int cyc3dReadParameters(CycleRecord* record);

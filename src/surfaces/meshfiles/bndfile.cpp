@@ -10,14 +10,13 @@
 
 #include "geometry/frames.h"
 #include "kernel/base/cfgfile.h"
+#include "kernel/base/constants.h"
 #include "kernel/cycle/cyc3d.h"
 #include "kernel/base/kvx/kvxfile.h"
 #include "kernel/base/kvx/kvxobj.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kDegToRad = kPi / 180.0;
 constexpr int kBndLineMax = 129;
 
 std::FILE* g_file = nullptr;
