@@ -1,8 +1,8 @@
 // 3df facet files of both header layouts, read whole; a second read of the same
 // file must find the layout's slot free again and give the same answer.
 #include "fuzzhelp.h"
-#include "geometry/facetlist.h"
 #include "surfaces/meshfiles/facetfile.h"
+#include "surfaces/meshfiles/facetlist.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     facetFileResetState();

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string file = fuzzWriteFile("input.prf", in.data, in.size);
     int blocks = prfCountBlocks(file.c_str());
     fuzzCheck(blocks >= 0, "a readable file was refused");
-    ProfileCurve* list = profileReadFile(file.c_str(), nullptr, 0.01, flags & 1, (flags >> 1) & 1);
+    ProfileCurve* list = profileReadFile(file.c_str(), nullptr, nullptr, 0.01, flags & 1, (flags >> 1) & 1);
     int profiles = 0;
     for (const ProfileCurve* p = list; p; p = p->next) {
         ++profiles;

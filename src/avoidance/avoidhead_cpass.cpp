@@ -9,9 +9,9 @@
 #include "avoidance/avoidsearch.h"
 #include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
+#include "geometry/blend.h"
 #include "kernel/base/constants.h"
 #include "kernel/base/msg.h"
-#include "plunge/angleprof.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <utility>
 
 #include "collision/meshindex.h"
-#include "geometry/facetlist.h"
 #include "geometry/frames.h"
 #include "kernel/base/mem.h"
 #include "kernel/base/msg.h"
 #include "surfaces/meshfiles/facetfile.h"
+#include "surfaces/meshfiles/facetlist.h"
 #include "surfaces/meshfiles/stl.h"
 #include "surfaces/meshfiles/trisort.h"
 #include "surfaces/polyimport.h"

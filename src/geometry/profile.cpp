@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "contour/polygroup.h"
+#include "geometry/polygroup.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Profile curves: 2D polylines parametrised by arc length with optional z values, a name and a
-// kind; their point files, evaluation, reversal, boundary fit and optimisation boxes.
+// kind; their point files, evaluation, reversal and optimisation boxes.
 #pragma once
 
 #include <cstdint>
@@ -109,14 +109,15 @@ int32_t plistClampToProfile(Plist* list, const ProfileCurve* profile);
 int prfCountBlocks(const char* name);                                           // or -1
 int prfCopyBlock(std::FILE* file, const char* tempName);                        // 1, or -1
 int32_t prfReadPoints(Vec2* points, double* z, const char* name, int32_t max);  // count, or -1
-// Every block as a profile (a file of several blocks goes through "tmp.prf"); null when none.
-ProfileCurve* profileReadFile(const char* name, const FitBoundary* boundary, double tolerance, int reverse,
-                              int swapFit);
-
-// Offset range [fitStart, fitEnd] over which the profile, offset sideways, meets the boundary.
-// 0, or -1 when no start offset meets it or an offset fails.
-int profileFitBoundary(ProfileCurve* profile, const FitBoundary* boundary, double tolerance, double* fitStart,
-                       double* fitEnd);
+// Fits a profile into a boundary, setting *fitStart and *fitEnd: 0, or -1 when it cannot. Fitting
+// offsets the profile, which this layer cannot do: the reader is handed profileFitBoundary.
+using ProfileFitFn = int (*)(ProfileCurve* profile, const FitBoundary* boundary, double tolerance,
+                             double* fitStart, double* fitEnd);
+// Every block as a profile (a file of several blocks goes through "tmp.prf"); null when none. With a
+// boundary, each profile is fitted into it by fit (which must then be given) into its fitStart and
+// fitEnd, and a failed fit drops that profile and ends the list.
+ProfileCurve* profileReadFile(const char* name, const FitBoundary* boundary, ProfileFitFn fit,
+                              double tolerance, int reverse, int swapFit);
 
 // Boxes of width `width` along the profile grown by margin; null without points or on failure.
 IntervalList* profileOptIntervals(const ProfileCurve* profile, double margin, const ProfileRange* range,

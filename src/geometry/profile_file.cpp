@@ -34,8 +34,8 @@ bool isEndLine(const char* line) {
 
 // Reads one profile from a single-block file; null on any failure (after message 601 when the
 // boundary fit fails).
-ProfileCurve* readProfile(const char* file, const FitBoundary* boundary, double tolerance, int reverse,
-                          int swapFit) {
+ProfileCurve* readProfile(const char* file, const FitBoundary* boundary, ProfileFitFn fit, double tolerance,
+                          int reverse, int swapFit) {
     const int capacity = fileCountLines(file);
     if (capacity < 1) return nullptr;
     auto* pts = static_cast<Vec2*>(std::malloc(static_cast<size_t>(capacity) * sizeof(Vec2)));
@@ -56,7 +56,7 @@ ProfileCurve* readProfile(const char* file, const FitBoundary* boundary, double 
     if (reverse) profileReverse(p);
     // A single mirror turns the profile's sense; reversing restores it.
     if (framePairGetFlag(kFramePairPointFiles) && framePairGetMode() < 0) profileReverse(p);
-    if (boundary != nullptr && profileFitBoundary(p, boundary, tolerance, &p->fitStart, &p->fitEnd) != 0) {
+    if (boundary != nullptr && fit(p, boundary, tolerance, &p->fitStart, &p->fitEnd) != 0) {
         msgDouble(9, 601, "* Fehler: Profil kann nicht in Boundary eingepasst werden", 0.0);
         profileFreeList(p);
         return nullptr;
@@ -127,17 +127,18 @@ int32_t prfReadPoints(Vec2* points, double* z, const char* name, int32_t max) {
     return count;
 }
 
-ProfileCurve* profileReadFile(const char* name, const FitBoundary* boundary, double tolerance, int reverse,
-                              int swapFit) {
+ProfileCurve* profileReadFile(const char* name, const FitBoundary* boundary, ProfileFitFn fit,
+                              double tolerance, int reverse, int swapFit) {
+    if (boundary != nullptr && fit == nullptr) return nullptr;
     const int blocks = prfCountBlocks(name);
-    if (blocks <= 1) return readProfile(name, boundary, tolerance, reverse, swapFit);
+    if (blocks <= 1) return readProfile(name, boundary, fit, tolerance, reverse, swapFit);
     std::FILE* f = std::fopen(name, "r");
     if (f == nullptr) return nullptr;
     ProfileCurve* head = nullptr;
     ProfileCurve** tail = &head;
     for (int b = 0; b < blocks; ++b) {
         if (prfCopyBlock(f, kTempName) != 1) break;
-        ProfileCurve* p = readProfile(kTempName, boundary, tolerance, reverse, swapFit);
+        ProfileCurve* p = readProfile(kTempName, boundary, fit, tolerance, reverse, swapFit);
         if (p == nullptr) break;
         *tail = p;
         tail = &p->next;

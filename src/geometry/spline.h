@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "geometry/bspl.h"
 #include "geometry/vec.h"
-#include "surfaces/bspl.h"
 
 // One cubic segment over the local parameter u in [0, 1]; coefficients lowest degree first.
 struct PolySeg {

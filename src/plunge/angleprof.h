@@ -37,5 +37,3 @@ void angleProfFree(AngleProfile* profile);
 // the array does not hold exactly four lists.
 int angleProfInit(AngleProfile* profile, const PlistArray* sideLists);
 double angleProfEval(const AngleProfile* profile, int useTable2, double position);
-// Seventh-degree blend from a0 at t0 to a1 at t1 with three vanishing derivatives at both ends.
-double blendC3(double t, double t0, double t1, double a0, double a1);

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "geometry/bspl.h"
 #include "geometry/frames.h"
-#include "surfaces/bspl.h"
 #include "surfaces/nurbs.h"
 
 namespace {

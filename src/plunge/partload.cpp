@@ -36,7 +36,7 @@ HubShroud* loadHubShroud(double tol) {
 namespace {
 
 ContourPair* pairFromProfileFile(const char* name) {
-    ProfileCurve* curves = profileReadFile(name, nullptr, 1.0, 0, 0);
+    ProfileCurve* curves = profileReadFile(name, nullptr, nullptr, 1.0, 0, 0);
     ContourPair* pair = nullptr;
     // The file's second curve runs along the hub side: it is the pair's reference.
     if (curves != nullptr && curves->next != nullptr) pair = buildBladeContourPair(curves->next, curves);

@@ -10,8 +10,8 @@
 
 #include "KVWOG5/kont2d.h"
 #include "KVWOG5/pred2d.h"
+#include "geometry/bspl.h"
 #include "kernel/base/msg.h"
-#include "surfaces/bspl.h"
 #include "surfaces/nurbs.h"
 
 namespace {

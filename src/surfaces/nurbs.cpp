@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "surfaces/bspl.h"
+#include "geometry/bspl.h"
 #include "surfaces/facet.h"
 
 namespace {

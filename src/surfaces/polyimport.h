@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "KVWOG5/lists.h"
-#include "geometry/facetlist.h"
+#include "surfaces/meshfiles/facetlist.h"
 
 enum : int {
     kPolyMeshNameSize = 128,

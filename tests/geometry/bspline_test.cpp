@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "surfaces/bspl.h"
+#include "geometry/bspl.h"
 
 namespace {
 

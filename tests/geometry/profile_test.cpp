@@ -11,25 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "contour/polygroup.h"
 #include "geometry/frames.h"
+#include "geometry/polygroup.h"
 #include "geometry/textscan.h"
-#include "msg_capture.h"
+#include "profile_fixtures.h"
 #include "workfolder.h"
 
 namespace {
-
-struct ProfileDeleter {
-    void operator()(ProfileCurve* p) const { profileFreeList(p); }
-};
-using ProfilePtr = std::unique_ptr<ProfileCurve, ProfileDeleter>;
-
-void writeFile(const char* name, const std::string& text) {
-    std::FILE* f = std::fopen(name, "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-}
 
 std::string withCrlf(const std::string& text) {
     std::string out;
@@ -38,19 +26,6 @@ std::string withCrlf(const std::string& text) {
         out += c;
     }
     return out;
-}
-
-// A kind-'p' profile that owns copies of the points.
-ProfilePtr ownedProfile(const std::vector<Vec2>& pts, const std::vector<double>& z = {}) {
-    auto* p = static_cast<Vec2*>(std::malloc(pts.size() * sizeof(Vec2)));
-    std::memcpy(p, pts.data(), pts.size() * sizeof(Vec2));
-    ProfileCurve* prof = profileCreate(p, static_cast<int32_t>(pts.size()), kProfilePoints);
-    prof->ownsPoints = 1;
-    if (!z.empty()) {
-        prof->z = static_cast<double*>(std::malloc(z.size() * sizeof(double)));
-        std::memcpy(prof->z, z.data(), z.size() * sizeof(double));
-    }
-    return ProfilePtr(prof);
 }
 
 struct Pt {
@@ -67,28 +42,6 @@ void expectPoints(const ProfileCurve* p, const std::vector<Pt>& want, const std:
         EXPECT_NEAR(p->z[i], want[i].z, 1e-12) << what << " " << i;
     }
 }
-
-class Profiles : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        framesResetState();
-        framePairResetState();
-    }
-    void TearDown() override {
-        framesResetState();
-        framePairResetState();
-    }
-};
-
-// A square boundary [x0, x1] x [y0, y1], counter-clockwise.
-struct Square {
-    std::vector<Seg2D> segs;
-    FitBoundary b;
-    Square(double x0, double y0, double x1, double y1) {
-        segs = {{x0, y0, x1, y0}, {x1, y0, x1, y1}, {x1, y1, x0, y1}, {x0, y1, x0, y0}};
-        b = {x0, y0, x1, y1, 4, segs.data()};
-    }
-};
 
 }  // namespace
 
@@ -107,7 +60,7 @@ TEST_F(Profiles, PointLinesKeepUnsetCoordinates) {
     for (const auto& c : cases) {
         for (bool crlf : {false, true}) {
             writeFile("prf_points.prf", crlf ? withCrlf(c.text) : std::string(c.text));
-            ProfilePtr p(profileReadFile("prf_points.prf", nullptr, 0.0, 0, 0));
+            ProfilePtr p(profileReadFile("prf_points.prf", nullptr, nullptr, 0.0, 0, 0));
             expectPoints(p.get(), c.points, c.text);
             if (p) {
                 EXPECT_STREQ(p->name, "prf_points.prf");
@@ -133,7 +86,7 @@ TEST_F(Profiles, BlocksBecomeProfiles) {
     for (bool crlf : {false, true}) {
         writeFile("prf_two.prf", crlf ? withCrlf(two) : two);
         EXPECT_EQ(prfCountBlocks("prf_two.prf"), 2);
-        ProfilePtr list(profileReadFile("prf_two.prf", nullptr, 0.0, 0, 1));
+        ProfilePtr list(profileReadFile("prf_two.prf", nullptr, nullptr, 0.0, 0, 1));
         ASSERT_TRUE(list);
         expectPoints(list.get(), {{0, 0, 0}, {1, 0, 0}}, "first");
         expectPoints(list->next, {{5, 5, 1}, {6, 5, 1}, {6, 6, 1}}, "second");
@@ -150,18 +103,55 @@ TEST_F(Profiles, BlocksBecomeProfiles) {
     }
     writeFile("prf_noend.prf", "X0 Y0\nX3 Y4\nX3 Y0\n");
     EXPECT_EQ(prfCountBlocks("prf_noend.prf"), 0);
-    ProfilePtr whole(profileReadFile("prf_noend.prf", nullptr, 0.0, 0, 0));
+    ProfilePtr whole(profileReadFile("prf_noend.prf", nullptr, nullptr, 0.0, 0, 0));
     expectPoints(whole.get(), {{0, 0, 0}, {3, 4, 0}, {3, 0, 0}}, "no end");
     EXPECT_NEAR(whole->end, 9.0, 1e-12);
 
     EXPECT_EQ(prfCountBlocks(""), -1);
     EXPECT_EQ(prfCountBlocks("no_such.prf"), -1);
-    EXPECT_EQ(profileReadFile("no_such.prf", nullptr, 0.0, 0, 0), nullptr);
+    EXPECT_EQ(profileReadFile("no_such.prf", nullptr, nullptr, 0.0, 0, 0), nullptr);
     writeFile("prf_empty.prf", "**PRF 1\n**END\n");
-    EXPECT_EQ(profileReadFile("prf_empty.prf", nullptr, 0.0, 0, 0), nullptr);
+    EXPECT_EQ(profileReadFile("prf_empty.prf", nullptr, nullptr, 0.0, 0, 0), nullptr);
     std::remove("prf_two.prf");
     std::remove("prf_noend.prf");
     std::remove("prf_empty.prf");
+}
+
+// The reader fits with the function it is handed; a boundary without one is refused.
+TEST_F(Profiles, ReaderFitsWithTheGivenFunction) {
+    const ProfileFitFn fitsAtTolerance = [](ProfileCurve*, const FitBoundary* b, double tol, double* s,
+                                            double* e) {
+        *s = tol;
+        *e = b->xmax;
+        return 0;
+    };
+    const ProfileFitFn neverFits = [](ProfileCurve*, const FitBoundary*, double, double*, double*) {
+        return -1;
+    };
+    Seg2D seg = {0, 0, 7, 0};
+    FitBoundary b = {0, 0, 7, 0, 1, &seg};
+    const struct {
+        const FitBoundary* boundary;
+        ProfileFitFn fit;
+        bool read;
+        double fitStart, fitEnd;
+    } cases[] = {
+        {nullptr, nullptr, true, 0, 0},
+        // Nothing to fit into: the function is not called.
+        {nullptr, neverFits, true, 0, 0},
+        {&b, fitsAtTolerance, true, 0.25, 7},
+        {&b, neverFits, false, 0, 0},
+        {&b, nullptr, false, 0, 0},
+    };
+    writeFile("prf_fitfn.prf", "X0 Y0\nX1 Y0\n");
+    for (const auto& c : cases) {
+        ProfilePtr p(profileReadFile("prf_fitfn.prf", c.boundary, c.fit, 0.25, 0, 0));
+        ASSERT_EQ(p != nullptr, c.read);
+        if (!p) continue;
+        EXPECT_EQ(p->fitStart, c.fitStart);
+        EXPECT_EQ(p->fitEnd, c.fitEnd);
+    }
+    std::remove("prf_fitfn.prf");
 }
 
 TEST_F(Profiles, CopyBlockSkipsLeadingLinesAndStopsAfterEnd) {
@@ -187,7 +177,7 @@ TEST_F(Profiles, CopyBlockSkipsLeadingLinesAndStopsAfterEnd) {
 TEST_F(Profiles, LongNameIsCutToTheField) {
     const std::string name(300, 'n');
     writeFile(name.substr(0, 200).c_str(), "X0 Y0\nX1 Y0\n");
-    ProfilePtr p(profileReadFile(name.substr(0, 200).c_str(), nullptr, 0.0, 0, 0));
+    ProfilePtr p(profileReadFile(name.substr(0, 200).c_str(), nullptr, nullptr, 0.0, 0, 0));
     ASSERT_TRUE(p);
     EXPECT_EQ(std::string(p->name), name.substr(0, 200));
     std::remove(name.substr(0, 200).c_str());
@@ -197,7 +187,7 @@ TEST_F(Profiles, LongNameIsCutToTheField) {
     std::filesystem::create_directories(sub);
     const std::string file = sub + "/" + std::string(80, 'f') + ".prf";
     writeFile(file.c_str(), "X0 Y0\nX1 Y0\n");
-    ProfilePtr q(profileReadFile(file.c_str(), nullptr, 0.0, 0, 0));
+    ProfilePtr q(profileReadFile(file.c_str(), nullptr, nullptr, 0.0, 0, 0));
     ASSERT_TRUE(q);
     EXPECT_EQ(std::strlen(q->name), static_cast<size_t>(kProfileNameSize - 1));
     EXPECT_EQ(std::string(q->name), file.substr(0, kProfileNameSize - 1));
@@ -214,18 +204,18 @@ TEST_F(Profiles, MirrorFrameAAndReversal) {
     frameSetA(&a0, &ax, &ay, &az);
     ASSERT_EQ(framesInit(), 1);
     writeFile("prf_mirror.prf", "X1 Y0 Z0\nX2 Y1\nX4 Y0\n");
-    ProfilePtr p(profileReadFile("prf_mirror.prf", nullptr, 0.0, 0, 0));
+    ProfilePtr p(profileReadFile("prf_mirror.prf", nullptr, nullptr, 0.0, 0, 0));
     // (x, y, z) -> (-x, y, z) -> (-x - 10, y, z - 1), then reversed.
     expectPoints(p.get(), {{-14, 0, -1}, {-12, 1, -1}, {-11, 0, -1}}, "mirrored");
     EXPECT_NEAR(p->lengths[1], std::hypot(2, 1), 1e-12);
     EXPECT_EQ(p->reversed, 0);
     // An explicit reversal on top restores the file's order.
-    ProfilePtr r(profileReadFile("prf_mirror.prf", nullptr, 0.0, 1, 0));
+    ProfilePtr r(profileReadFile("prf_mirror.prf", nullptr, nullptr, 0.0, 1, 0));
     expectPoints(r.get(), {{-11, 0, -1}, {-12, 1, -1}, {-14, 0, -1}}, "reversed twice");
     EXPECT_EQ(r->reversed, 1);
     // Without the flag only frame A applies.
     framePairSetFlag(kFramePairPointFiles, 0);
-    ProfilePtr plain(profileReadFile("prf_mirror.prf", nullptr, 0.0, 0, 0));
+    ProfilePtr plain(profileReadFile("prf_mirror.prf", nullptr, nullptr, 0.0, 0, 0));
     expectPoints(plain.get(), {{-9, 0, -1}, {-8, 1, -1}, {-6, 0, -1}}, "frame A only");
     std::remove("prf_mirror.prf");
 }
@@ -476,110 +466,4 @@ TEST_F(Profiles, OptimisationBoxes) {
     ProfilePtr dot = ownedProfile({{1, 1}});
     EXPECT_EQ(profileOptIntervals(dot.get(), 0, nullptr, 4), nullptr);
     intervalListFree(nullptr);
-}
-
-TEST_F(Profiles, FitOfTheBoundaryItself) {
-    Square sq(0, 0, 4, 2);
-    const struct {
-        std::vector<Vec2> pts;
-        double fitEnd;
-        uint16_t swapFit;
-    } cases[] = {
-        {{{0, 0}, {4, 0}, {4, 2}, {0, 2}, {0, 0}}, 2, 0},  // same sense, closing point repeated
-        {{{0, 0}, {4, 0}, {4, 2}, {0, 2}}, 2, 0},
-        {{{0, 0}, {0, 2}, {4, 2}, {4, 0}, {0, 0}}, -2, 1},  // reverse sense
-        {{{0, 0}, {0, 2}, {4, 2}, {4, 0}}, -2, 1},          // reverse sense, closing point left out
-    };
-    for (const auto& c : cases) {
-        ProfilePtr p = ownedProfile(c.pts);
-        p->swapFit = 7;
-        double s = -1, e = -1;
-        EXPECT_EQ(profileFitBoundary(p.get(), &sq.b, 0.01, &s, &e), 0);
-        EXPECT_EQ(s, 0.0);
-        EXPECT_EQ(e, c.fitEnd);
-        EXPECT_EQ(p->swapFit, c.swapFit);
-    }
-    ProfilePtr p = ownedProfile({{0, 0}, {1, 0}});
-    double s = -1, e = -1;
-    EXPECT_EQ(profileFitBoundary(p.get(), &sq.b, 5e-6, &s, &e), 0);
-    EXPECT_EQ(s, 0.0);
-    EXPECT_EQ(e, 0.0);
-}
-
-TEST_F(Profiles, FitFindsTheOffsetRange) {
-    // A line along x; its offsets y = e meet the square [-5, 5] x [10, 20] for e in [10, 20].
-    Square sq(-5, 10, 5, 20);
-    for (double tol : {0.01, -0.01}) {
-        ProfilePtr p = ownedProfile({{-20, 0}, {20, 0}});
-        double s = 0, e = 0;
-        ASSERT_EQ(profileFitBoundary(p.get(), &sq.b, tol, &s, &e), 0);
-        EXPECT_GE(s, 10.0 - 1e-9);
-        EXPECT_LE(s, 10.0 + 0.01);
-        EXPECT_LE(e, 20.0 + 1e-9);
-        EXPECT_GE(e, 20.0 - 0.01);
-        p->swapFit = 1;
-        ASSERT_EQ(profileFitBoundary(p.get(), &sq.b, tol, &s, &e), 0);
-        EXPECT_GT(s, e);
-    }
-    // Below the line: negative offsets.
-    Square low(-5, -20, 5, -10);
-    ProfilePtr p = ownedProfile({{-20, 0}, {20, 0}});
-    double s = 0, e = 0;
-    ASSERT_EQ(profileFitBoundary(p.get(), &low.b, 0.001, &s, &e), 0);
-    EXPECT_NEAR(s, -20.0, 0.002);
-    EXPECT_NEAR(e, -10.0, 0.002);
-    // Out of reach of every start offset.
-    Square far(95, -5, 105, 5);
-    EXPECT_EQ(profileFitBoundary(p.get(), &far.b, 0.01, &s, &e), -1);
-}
-
-TEST_F(Profiles, FailedFitSendsMessage601AndDropsTheProfile) {
-    MessageCapture capture(9);
-    Square far(95, -5, 105, 5);
-    Square near(-5, 10, 5, 20);
-    writeFile("prf_fit.prf", "X-20 Y0\nX20 Y0\n");
-    EXPECT_EQ(profileReadFile("prf_fit.prf", &far.b, 0.01, 0, 0), nullptr);
-    ASSERT_EQ(capture.messages().size(), 1u);
-    EXPECT_EQ(capture.messages()[0], "601,0");
-    ProfilePtr ok(profileReadFile("prf_fit.prf", &near.b, 0.01, 0, 0));
-    ASSERT_TRUE(ok);
-    EXPECT_NEAR(ok->fitStart, 10.0, 0.011);
-    EXPECT_NEAR(ok->fitEnd, 20.0, 0.011);
-    // In a file of blocks the failing block ends the list.
-    writeFile("prf_fit.prf",
-              "**PRF 1\nX-20 Y0\nX20 Y0\n**END\n**PRF 2\nX200 Y0\nX240 Y0\n**END\n**PRF 3\nX-20 Y0\nX20 "
-              "Y0\n**END\n");
-    ProfilePtr firstOnly(profileReadFile("prf_fit.prf", &near.b, 0.01, 0, 0));
-    ASSERT_TRUE(firstOnly);
-    EXPECT_EQ(firstOnly->next, nullptr);
-    EXPECT_EQ(capture.countOf("601,0"), 2);
-    EXPECT_EQ(capture.messages().size(), 2u);
-    std::remove("prf_fit.prf");
-}
-
-TEST_F(Profiles, FailedFitMessageHasLevelNine) {
-    // Level 9 exactly: a message level of 8 drops it, and the profile is discarded all the same.
-    MessageCapture capture(8);
-    Square far(95, -5, 105, 5);
-    writeFile("prf_fit9.prf", "X-20 Y0\nX20 Y0\n");
-    EXPECT_EQ(profileReadFile("prf_fit9.prf", &far.b, 0.01, 0, 0), nullptr);
-    EXPECT_EQ(capture.countOf("601,0"), 0);
-    std::remove("prf_fit9.prf");
-}
-
-TEST_F(Profiles, FitPastManyBoundaryCrossings) {
-    // A zigzag through a thin strip crosses its edges about 200 times per trial offset: far more
-    // than a crossing table of fixed size would hold.
-    std::vector<Vec2> zig;
-    for (int i = -50; i <= 50; ++i) zig.push_back({double(i), i % 2 ? 1.0 : -1.0});
-    ProfilePtr p = ownedProfile(zig);
-    Square strip(-60, -0.5, 60, 0.5);
-    double s = 0, e = 0;
-    ASSERT_EQ(profileFitBoundary(p.get(), &strip.b, 0.01, &s, &e), 0);
-    EXPECT_LT(s, 0.0);
-    EXPECT_GT(e, 0.0);
-    // Upwards the offset's first end point, at y = -1 + e / sqrt(5), is the last to leave the strip.
-    EXPECT_NEAR(e, 1.5 * std::sqrt(5.0), 0.01);
-    // Downwards every shifted segment lies below the strip beyond that same distance.
-    EXPECT_GE(s, -1.5 * std::sqrt(5.0) - 0.01);
 }

@@ -9,7 +9,6 @@
 
 #include "../geometry/msg_capture.h"
 #include "geometry/plist.h"
-#include "geometry/rng.h"
 #include "plunge/cycparams.h"
 #include "plunge/tiltgeom.h"
 
@@ -33,18 +32,6 @@ PlistArray* sideLists(const int (&range)[4][2]) {
 }
 
 }  // namespace
-
-TEST(AngleProfile, BlendHitsItsClosedFormValues) {
-    EXPECT_NEAR(blendC3(0.25, 0, 1, 2.0, 3.0), 2.0706, 5e-5);
-    EXPECT_NEAR(blendC3(5, 4, 6, -1.0, 3.0), 1.0, 1e-12);
-    EXPECT_EQ(blendC3(-1, 0, 1, 2.0, 3.0), 2.0);
-    EXPECT_EQ(blendC3(7, 0, 1, 2.0, 3.0), 3.0);
-    rngResetState();
-    for (int k = 0; k < 100; ++k) {  // b(s) + b(1 - s) = a0 + a1
-        double s = rngUniform();
-        EXPECT_NEAR(blendC3(s, 0, 1, 1, 5) + blendC3(1 - s, 0, 1, 1, 5), 6.0, 1e-12);
-    }
-}
 
 // Before the first station its angle, past the last the last's, between two the blend of theirs; the
 // second table for the way up.

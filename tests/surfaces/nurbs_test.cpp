@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "geometry/bspl.h"
 #include "surf_fixtures.h"
-#include "surfaces/bspl.h"
 #include "surfaces/deboor.h"
 #include "surfaces/facet.h"
 

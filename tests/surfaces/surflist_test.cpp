@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "allocfail.h"
+#include "geometry/bspl.h"
 #include "heapbytes.h"
 #include "kernel/base/msg.h"
 #include "surf_fixtures.h"
 #include "surfaces/KVWISO/surfiso.h"
-#include "surfaces/bspl.h"
 #include "surfaces/deboor.h"
 #include "surfaces/facet.h"
 #include "surfaces/kvxcontour.h"

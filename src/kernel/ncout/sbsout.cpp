@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "geometry/bspl.h"
 #include "geometry/plist.h"
 #include "geometry/spline.h"
 #include "kernel/ncout/ncout.h"
-#include "surfaces/bspl.h"
 
 namespace {
 

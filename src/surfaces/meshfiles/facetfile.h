@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "KVWOG5/lists.h"
-#include "geometry/facetlist.h"
 #include "surfaces/meshfiles/facet.h"
+#include "surfaces/meshfiles/facetlist.h"
 
 enum : int {
     kFacetHeader1Bytes = 256,   // layout 1 (versions 1.x)

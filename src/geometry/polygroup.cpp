@@ -1,4 +1,4 @@
-#include "contour/polygroup.h"
+#include "geometry/polygroup.h"
 
 #include <cstdlib>
 

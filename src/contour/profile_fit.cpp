@@ -1,5 +1,7 @@
 // Fitting a profile into a boundary: the range of sideways offsets at which the offset profile
 // meets the boundary contour.
+#include "contour/profile_fit.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -9,7 +11,6 @@
 
 #include "contour/contourisect.h"
 #include "contour/offsetcontour.h"
-#include "geometry/profile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "surfaces/bspl.h"
+#include "geometry/bspl.h"
 
 #include <gtest/gtest.h>
 

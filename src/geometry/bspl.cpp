@@ -1,5 +1,5 @@
 // Cox-de Boor basis functions in triangular form and the B-spline curve record.
-#include "surfaces/bspl.h"
+#include "geometry/bspl.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Creation and release of facet arrays.
-#include "geometry/facetlist.h"
+#include "surfaces/meshfiles/facetlist.h"
 
 #include <cstdlib>
 

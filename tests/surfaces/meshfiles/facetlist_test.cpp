@@ -1,4 +1,4 @@
-#include "geometry/facetlist.h"
+#include "surfaces/meshfiles/facetlist.h"
 
 #include <gtest/gtest.h>
 
