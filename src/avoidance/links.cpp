@@ -15,7 +15,6 @@
 #include "geometry/frames.h"
 #include "geometry/rng.h"
 #include "kernel/base/abort.h"
-#include "kernel/cycle/cycle.h"
 #include "kernel/base/msg.h"
 #include "kernel/ncout/ncout.h"
 

@@ -9,7 +9,6 @@
 #include "kernel/base/constants.h"
 #include "kernel/base/mem.h"
 #include "kernel/base/msg.h"
-#include "plunge/cycparams.h"
 
 namespace {
 
@@ -515,33 +514,33 @@ MacroPath* macroBuild(int32_t kind, const Vec3* p0, const Vec3* p1, MacroParams*
     return path;
 }
 
-int macroParamsSetUp(MacroParams* params, const CycleParams* cycle) {
-    if (!params || !cycle) return 0;
+int macroParamsSetUp(MacroParams* params, const MacroSettings* settings) {
+    if (!params || !settings) return 0;
     constexpr double deg = kDegToRad;
     MacroParams m{};
     m.approachType = m.leaveType = 22;
-    if (cycle->filletStrategy != 0) m.approachType = m.leaveType = 25;
-    if (cycle->cutDirection != 1) m.leaveType = 2;
-    if (cycle->stepover > kTol) m.approachType = 21;
-    m.arcStepAngle = cycle->macroIwin * deg;
-    m.arcStopAngle = cycle->macroAwin * deg;
+    if (settings->filletStrategy != 0) m.approachType = m.leaveType = 25;
+    if (settings->cutDirection != 1) m.leaveType = 2;
+    if (settings->stepover > kTol) m.approachType = 21;
+    m.arcStepAngle = settings->macroIwin * deg;
+    m.arcStopAngle = settings->macroAwin * deg;
     m.approachDistance = 0.0;
     m.leaveDistance = 1.0;
-    m.approachValue = cycle->macroSabst;
-    m.leaveValue = cycle->macroEabst;
-    m.approachSwing = cycle->macroSwin * deg;
-    m.leaveSwing = cycle->macroEwin * deg;
-    m.approachAngle = cycle->macroTswin * deg;
-    m.leaveAngle = cycle->macroTewin * deg;
-    m.trajectoryHeight = cycle->macroTheight;
-    m.trajectoryDir = cycle->macroTdir;
-    m.trajectoryRadius = cycle->macroTrad;
-    m.trajectoryMode = cycle->macroTmode;
+    m.approachValue = settings->macroSabst;
+    m.leaveValue = settings->macroEabst;
+    m.approachSwing = settings->macroSwin * deg;
+    m.leaveSwing = settings->macroEwin * deg;
+    m.approachAngle = settings->macroTswin * deg;
+    m.leaveAngle = settings->macroTewin * deg;
+    m.trajectoryHeight = settings->macroTheight;
+    m.trajectoryDir = settings->macroTdir;
+    m.trajectoryRadius = settings->macroTrad;
+    m.trajectoryMode = settings->macroTmode;
     *params = m;
-    macroSetLiftHeight(cycle->macroTheight);
+    macroSetLiftHeight(settings->macroTheight);
     // The collision layer below reaches the avoidance's services only through the hooks it is handed.
     avoidInstallHooks();
-    macroSetFileNames(cycle->macroSname, cycle->macroEname);
+    macroSetFileNames(settings->macroSname, settings->macroEname);
     return 1;
 }
 

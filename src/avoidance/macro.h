@@ -8,8 +8,6 @@
 #include "geometry/plist.h"
 #include "geometry/vec.h"
 
-struct CycleParams;
-
 // Angles are radians here; the keywords give degrees.
 struct MacroParams {
     uint16_t approachType;
@@ -79,9 +77,31 @@ void macroSetLinkMode(int32_t mode);
 // Files that macro type 100 reads (copied; null or empty: none).
 int macroSetFileNames(const char* approachFile, const char* leaveFile);
 
+// What the macros take from the cycle's keywords, as the keywords give it (angles in degrees); the
+// cycle fills it from its parameter record. The file names are borrowed for the set-up only.
+struct MacroSettings {
+    int16_t filletStrategy;  // nonzero: arc macros of type 25 at both ends
+    int16_t cutDirection;    // other than 1: the leave macro is of type 2
+    double stepover;         // above 1e-5: the approach macro is of type 21
+    double macroIwin;        // arc step
+    double macroAwin;        // arc stop
+    double macroSabst;       // approach offset
+    double macroEabst;       // leave offset
+    double macroSwin;        // approach swing
+    double macroEwin;        // leave swing
+    double macroTswin;       // approach angle
+    double macroTewin;       // leave angle
+    double macroTheight;     // trajectory height, also the lift height
+    int16_t macroTdir;       // helix turning sense
+    double macroTrad;        // helix radius
+    int16_t macroTmode;      // trajectory mode
+    const char* macroSname;  // approach macro file; null or empty: none
+    const char* macroEname;  // leave macro file
+};
+
 // The cycle's set-up: the types, distances and angles from its keywords; also sets the lift height
 // and the macro file names. 1, or 0 for a missing record.
-int macroParamsSetUp(MacroParams* params, const CycleParams* cycle);
+int macroParamsSetUp(MacroParams* params, const MacroSettings* settings);
 
 // Macro files: a turtle program of LINE, ARC, ROTX, ROTY, ROTZ statements in a frame laid through
 // p0 and p1. A new path, or none (no frame, no file, or a syntax error reported as message 9999).

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "collision/collassembly.h"
+#include "collision/collunit.h"
 #include "kernel/base/msg.h"
-#include "kernel/ncout/ncout.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ int32_t bisectSteps(const Vec3* point, const Vec3* axis, double step, int32_t hi
 }
 
 void lengthText(double v, char* out, size_t size) {
-    std::snprintf(out, size, "%.2lf", v / ncUnitFactor());
+    std::snprintf(out, size, "%.2lf", v / collUnitFactor());
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include "collision/collreport.h"
 #include "collision/conesection.h"
 #include "kernel/base/abort.h"
-#include "kernel/cycle/cycle.h"
 #include "kernel/base/msg.h"
 
 namespace {

@@ -8,7 +8,6 @@
 #include "collision/meshindex.h"
 #include "collision/sweep.h"
 #include "kernel/base/abort.h"
-#include "kernel/cycle/cycle.h"
 #include "surfaces/polyimport.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <utility>
 
 #include "collision/chkmodel.h"
+#include "collision/collunit.h"
 #include "collision/meshset.h"
 #include "collision/polymesh.h"
 #include "collision/surfcurves.h"
-#include "kernel/ncout/ncout.h"
 #include "surfaces/Implib/meshlib.h"
 
 namespace {
@@ -66,7 +66,7 @@ CheckModel* loadViaTmp3df(const char* path, double tol, bool corners) {
     std::string source = path;
     if (endsWithKvx(path)) {
         if (!meshSetTmpPath("tmp.3df", tmp, sizeof tmp)) return nullptr;
-        if (loadMeshHelperLib(path, tmp, g.dll.c_str(), tol / ncUnitFactor()) < 0) return nullptr;
+        if (loadMeshHelperLib(path, tmp, g.dll.c_str(), tol / collUnitFactor()) < 0) return nullptr;
         source = tmp;
     }
     auto* model = static_cast<CheckModel*>(std::calloc(1, sizeof(CheckModel)));

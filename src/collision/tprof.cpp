@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "collision/chkmodel.h"
+#include "collision/collunit.h"
 #include "contour/offsetcontour.h"
 #include "geometry/frames.h"
 #include "geometry/profile.h"
-#include "kernel/ncout/ncout.h"
 #include "surfaces/kvxcontour.h"
 
 namespace {
@@ -212,7 +212,7 @@ PartProfile* tprof_from_contour(const char* file, const char* name, double chord
         profileFreeList(contours);
         return nullptr;
     }
-    const double unit = ncUnitFactor();
+    const double unit = collUnitFactor();
     std::vector<Vec2> pts;
     try {
         pts.resize(static_cast<size_t>(c->count));

@@ -52,8 +52,8 @@
 #include "plunge/tiltgeom.h"
 #include "plunge/updown.h"
 #include "surfaces/Implib/meshlib.h"
-#include "surfaces/meshfiles/bndfile.h"
 #include "surfaces/meshfiles/trisort.h"
+#include "surfaces/polyimport.h"
 
 namespace {
 
@@ -695,10 +695,10 @@ int idx5Run(CycleRecord* record) {
     setAbortHook(idx5ModeCallback);
     Cyc3dParams* c = cyc3dParams(record);
     // The frame is the process's: an earlier run's must not move this run's imports.
-    cyc3dPolyFrameReset();
+    polyFrameReset();
     if (record->cfgMode != 1 && c) {
         Vec3 o = v3(c->polyCsO), x = v3(c->polyCsX), y = v3(c->polyCsY), z = v3(c->polyCsZ);
-        cyc3dSetPolyFrame(&o, &x, &y, &z);
+        setPolyFrame(&o, &x, &y, &z);
         o = v3(c->frameCsO), x = v3(c->frameCsX), y = v3(c->frameCsY), z = v3(c->frameCsZ);
         frameSetB(&o, &x, &y, &z);
         o = v3(c->toolCsO), x = v3(c->toolCsX), y = v3(c->toolCsY), z = v3(c->toolCsZ);

@@ -198,6 +198,27 @@ void setLinkValues(CycleParams* p) {
         toolAssemblySetDims(p->headClearance, p->holderClearance, p->extensionClearance, p->shankClearance);
 }
 
+// The keywords the approach and leave macros take.
+MacroSettings macroSettingsOf(const CycleParams* p) {
+    return MacroSettings{.filletStrategy = p->filletStrategy,
+                         .cutDirection = p->cutDirection,
+                         .stepover = p->stepover,
+                         .macroIwin = p->macroIwin,
+                         .macroAwin = p->macroAwin,
+                         .macroSabst = p->macroSabst,
+                         .macroEabst = p->macroEabst,
+                         .macroSwin = p->macroSwin,
+                         .macroEwin = p->macroEwin,
+                         .macroTswin = p->macroTswin,
+                         .macroTewin = p->macroTewin,
+                         .macroTheight = p->macroTheight,
+                         .macroTdir = p->macroTdir,
+                         .macroTrad = p->macroTrad,
+                         .macroTmode = p->macroTmode,
+                         .macroSname = p->macroSname,
+                         .macroEname = p->macroEname};
+}
+
 }  // namespace
 
 CutterShape* cycleCutterShape() {
@@ -368,7 +389,8 @@ int initNcToolSystem() {
         if (p->toolTip == 2) msgLong(2, kMsgAptCentre, "* APT Ausgabe fuer Werkzeugmittelpunkt", 0);
     }
     checkToolShape(&g.cutter, p->aufmassHori, p->toolTip);
-    macroParamsSetUp(&nc.macro, p);
+    const MacroSettings macro = macroSettingsOf(p);
+    macroParamsSetUp(&nc.macro, &macro);
     setNcValues(p);
     setEnvelope(p);
     buildToolEnvelope(p->aufmassHori, 0.01, p->toolTip);

@@ -6,7 +6,6 @@
 
 #include "KVWOG5/geocalc.h"
 #include "kernel/base/abort.h"
-#include "kernel/cycle/cycle.h"
 #include "kernel/base/msg.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "geometry/frames.h"
-#include "kernel/cycle/cyc3d.h"
+#include "geometry/mat4.h"
 #include "kernel/base/mem.h"
 #include "surfaces/meshfiles/polyread.h"
 #include "surfaces/meshfiles/trisort.h"
@@ -18,9 +18,11 @@ constexpr double kHeightTol = 1e-5;
 constexpr double kBox45 = 0.70710678;  // the drop-cutter engines were tuned on this value
 
 double g_scale[3] = {1.0, 1.0, 1.0};
+Mat4 g_polyFrameInv;
+bool g_polyFrameSet = false;
 
 void importPoint(Vec3* p) {
-    cyc3dSetFrameVector(p);
+    polyFramePoint(p);
     scalePointAxes(p);
     if (framesReady()) {
         if (framePairGetFlag(kFramePairMeshes)) framePairToM1(p);
@@ -62,6 +64,27 @@ void scalePointAxes(Vec3* p) {
     p->x *= g_scale[0];
     p->y *= g_scale[1];
     p->z *= g_scale[2];
+}
+
+int setPolyFrame(const Vec3* origin, const Vec3* x, const Vec3* y, const Vec3* z) {
+    Mat4 axes, shift, frame;
+    mat4FromAxes(x, y, z, &axes);
+    mat4Translation(origin, &shift);
+    mat4Mult(&axes, &shift, &frame);
+    int r = mat4Invert(&frame, &g_polyFrameInv);
+    g_polyFrameSet = r == 0;
+    return r;
+}
+
+void polyFrameReset() {
+    g_polyFrameSet = false;
+}
+
+void polyFramePoint(Vec3* point) {
+    if (!g_polyFrameSet || !point) return;
+    Vec3 q;
+    mat4XformPoint(point, &g_polyFrameInv, &q);
+    *point = q;
 }
 
 void polyImportResetState() {

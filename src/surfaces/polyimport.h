@@ -45,6 +45,15 @@ void setAxisScale(double sx, double sy, double sz);
 void scalePointAxes(Vec3* p);
 void polyImportResetState();  // factors back to 1.0
 
+// The poly frame places imported Polyhedron meshes: axes times translation; imports pass through
+// its inverse before the axis scale. A frame that cannot be inverted (the unset all-zero axes among
+// them) leaves imports untouched; returns mat4Invert's result.
+int setPolyFrame(const Vec3* origin, const Vec3* x, const Vec3* y, const Vec3* z);
+void polyFramePoint(Vec3* point);  // in place through the inverse poly frame
+// No poly frame: a run that sets none imports unmoved, whatever an earlier run set. The factors'
+// reset leaves the frame alone.
+void polyFrameReset();
+
 // Turns the vertices cyclically (orientation kept) so that the highest comes first; on equal
 // heights the earlier vertex wins.
 void sortTriangleByZ(Triangle3D* tri);

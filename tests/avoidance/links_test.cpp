@@ -18,7 +18,7 @@
 #include "geometry/frames.h"
 #include "geometry/msg_capture.h"
 #include "geometry/rng.h"
-#include "kernel/cycle/cycle.h"
+#include "kernel/base/abort.h"
 #include "kernel/ncout/ncout.h"
 #include "near.h"
 

@@ -9,7 +9,6 @@
 #include "geometry/msg_capture.h"
 #include "geometry/rng.h"
 #include "near.h"
-#include "plunge/cycparams.h"
 
 namespace {
 
@@ -417,7 +416,10 @@ TEST(Macro, OffsetsAndSetUp) {
         macroPathFree(next);
     }
 
-    cycleParamsResetState();
+    // The cycle's defaults.
+    MacroSettings base{};
+    base.macroIwin = 10, base.macroSwin = 45, base.macroEwin = 45, base.macroTheight = 5, base.macroTdir = 1,
+    base.macroTmode = 2;
     struct Case {
         int16_t fillet, cutDir;
         double stepover;
@@ -426,7 +428,7 @@ TEST(Macro, OffsetsAndSetUp) {
                  {1, 2, 1, 21, 2},     {0, 1, 1e-5, 22, 22},  // a stepover of 1e-5 counts as none
                  {0, 1, 2e-5, 21, 22}, {1, 0, 0, 25, 2}};
     for (const auto& c : cases) {
-        CycleParams cp = *cycleParams();
+        MacroSettings cp = base;
         cp.filletStrategy = c.fillet, cp.cutDirection = c.cutDir, cp.stepover = c.stepover, cp.macroTrad = 4;
         MacroParams out{};
         ASSERT_EQ(macroParamsSetUp(&out, &cp), 1);
@@ -437,13 +439,13 @@ TEST(Macro, OffsetsAndSetUp) {
         EXPECT_EQ(out.trajectoryRadius + out.trajectoryMode, 6.0);
     }
     // The cycle gives every macro angle in degrees, the macros take radians.
-    double CycleParams::*const from[] = {&CycleParams::macroIwin,  &CycleParams::macroAwin,
-                                         &CycleParams::macroSwin,  &CycleParams::macroEwin,
-                                         &CycleParams::macroTswin, &CycleParams::macroTewin};
+    double MacroSettings::*const from[] = {&MacroSettings::macroIwin,  &MacroSettings::macroAwin,
+                                           &MacroSettings::macroSwin,  &MacroSettings::macroEwin,
+                                           &MacroSettings::macroTswin, &MacroSettings::macroTewin};
     double MacroParams::*const to[] = {&MacroParams::arcStepAngle,  &MacroParams::arcStopAngle,
                                        &MacroParams::approachSwing, &MacroParams::leaveSwing,
                                        &MacroParams::approachAngle, &MacroParams::leaveAngle};
-    CycleParams cp = *cycleParams();
+    MacroSettings cp = base;
     for (int k = 0; k < 6; ++k) cp.*from[k] = 7.0 * (k + 1);
     MacroParams out{};
     ASSERT_EQ(macroParamsSetUp(&out, &cp), 1);

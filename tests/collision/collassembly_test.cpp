@@ -13,10 +13,10 @@
 // Controls only: nomemory_test.cpp defines the hooks.
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
+#include "collision/collunit.h"
 #include "collision/tprof.h"
 #include "geometry/msg_capture.h"
 #include "kernel/base/msg.h"
-#include "kernel/ncout/ncout.h"
 #include "meshutil.h"
 #include "surfaces/meshfiles/facetfile.h"
 #include "surfaces/meshfiles/meshtest.h"
@@ -51,7 +51,7 @@ struct Assembly : ::testing::Test {
     ToolDescription tool = assemblyTool();
     void SetUp() override {
         collAssemblyResetState();
-        ncSetUnitFactor(1);
+        collSetUnitFactor(1);
         writeTextFile(contours, kvxText(partContour("Extension", 5, 20) + partContour("Holder", 10, 20) +
                                         partContour("Head", 20, 40)));
         // The plane x = 0 from z = 0.5 up through the axis of a vertical tool at the origin (as one

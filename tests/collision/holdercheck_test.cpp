@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "geometry/msg_capture.h"
-#include "kernel/cycle/cycle.h"
+#include "kernel/base/abort.h"
 #include "meshutil.h"
 #include "toolshape.h"
 

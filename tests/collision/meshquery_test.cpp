@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "collision/meshindex.h"
-#include "kernel/cycle/cycle.h"
+#include "kernel/base/abort.h"
 #include "meshutil.h"
 
 namespace {

@@ -10,9 +10,9 @@
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY  // nomemory_test.cpp defines the hooks
 #include "allocfail.h"
+#include "collision/collunit.h"
 #include "contour/offsetcontour.h"
 #include "geometry/frames.h"
-#include "kernel/ncout/ncout.h"
 #include "meshutil.h"
 #include "surfaces/meshfiles/meshtest.h"
 
@@ -161,7 +161,7 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
                           "o L(x[/-6.000004] y[/4.000003] z[/0])\no L(x[/-6.000004] y[/9] z[/0])\n"
                           "o L(x[/-8] y[/8] z[/0])\n}\n"
                           "o Contour[Head]()\n{\no L(x[3/9] y[1/1] z[0/0])\no L(x[/9] y[/5] z[/0])\n}\n"));
-    ncOutResetState();
+    collSetUnitFactor(1);
     // On the axis at the start: no opening segment; mirrored radii, the collinear pair merged (and the
     // step of 5e-6 between them, shorter than 1e-5, with them), the dip in height flattened, closed back
     // to the axis.
@@ -176,7 +176,7 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
         int count;
     } cases[] = {{"Holder", 1, 100, holder, 4}, {"Head", 25, 0, head, 3}, {"Extension", 1, 0, nullptr, 0}};
     for (const auto& c : cases) {
-        ncSetUnitFactor(c.unit);
+        collSetUnitFactor(c.unit);
         PartProfile* p = tprof_from_contour(path.c_str(), c.name, 0.01, c.base, 1);
         EXPECT_EQ(p ? p->count : 0, c.count) << c.name;
         for (int i = 0; p && i < std::min(p->count, c.count); i++) {
@@ -191,13 +191,13 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
     const Vec3 o{0, 0, 0}, y{0, 1, 0};
     ASSERT_EQ(framePairCreate(&o, &y, &o, &o), 1);
     framePairSetFlag(kFramePairContours, 1);
-    ncSetUnitFactor(1);
+    collSetUnitFactor(1);
     PartProfile* mirrored = tprof_from_contour(path.c_str(), "Holder", 0.01, 100, 1);
     EXPECT_TRUE(mirrored && mirrored->count == 4 && mirrored->segs[1].z1 == 109 && mirrored->segs[2].r1 == 8);
     EXPECT_EQ(framePairGetFlag(kFramePairContours), 1);
     tprof_free(mirrored);
     framePairResetState();
-    ncOutResetState();
+    collSetUnitFactor(1);
     EXPECT_EQ(coll_file_readable(""), 0);
     EXPECT_EQ(coll_file_readable(path.c_str()), 1);
     EXPECT_EQ(tprof_from_contour(dir.file("none.kvx").c_str(), "Holder", 0.01, 0, 1), nullptr);

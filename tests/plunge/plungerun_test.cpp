@@ -30,6 +30,7 @@
 #include "plunge/paramsense.h"
 #include "plunge/runsetup.h"
 #include "surfaces/meshfiles/meshtest.h"
+#include "surfaces/polyimport.h"
 
 namespace {
 
@@ -593,7 +594,7 @@ TEST_F(PlungeRun, PolyFrameIsTheRunsOwn) {
         {1, {0, 0, 0}, {5, 5, 5}}, {0, {10, -2, 0.5}, {-5, 7, 4.5}}, {1, {10, -2, 0.5}, {5, 5, 5}}};
     for (const auto& [cfgMode, o, expect] : rows) {
         start({{"*BLADE_COUNT", "1"}});  // the run ends at once, after its set-up
-        ASSERT_EQ(cyc3dSetPolyFrame(&earlier, &ex, &ey, &ez), 0);
+        ASSERT_EQ(setPolyFrame(&earlier, &ex, &ey, &ez), 0);
         CycleRecord record;
         record.parent = &kvIdx5, record.cfgMode = cfgMode;
         Cyc3dParams* c = cyc3dParams(&record);
@@ -604,7 +605,7 @@ TEST_F(PlungeRun, PolyFrameIsTheRunsOwn) {
         EXPECT_EQ(idx5Run(&record), 1);
         EXPECT_EQ(c->depth, cfgMode == 1 ? 0.0 : 3.0);
         Vec3 p{5, 5, 5};
-        cyc3dSetFrameVector(&p);
+        polyFramePoint(&p);
         EXPECT_LT(dist3D(&p, &expect), 1e-12) << cfgMode << " " << o.x;
         cyc3dResetState();
     }

@@ -9,7 +9,7 @@
 
 #include "../geometry/msg_capture.h"
 #include "geometry/frames.h"
-#include "plunge/cycparams.h"
+#include "kernel/base/keyword.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "kernel/cycle/cycle.h"
+#include "kernel/base/abort.h"
 #include "kernel/base/msg.h"
 #include "surf_fixtures.h"
 #include "surfaces/geofiletest.h"

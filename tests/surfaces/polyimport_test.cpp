@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "geometry/frames.h"
-#include "kernel/cycle/cyc3d.h"
 #include "surfaces/meshfiles/meshtest.h"
 #include "surfaces/meshfiles/polyread.h"
 
@@ -119,7 +118,7 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
         // A poly frame turned a quarter about z and shifted by (10, 0, 0): imports come through its
         // inverse first, then the scale: (x, y) -> (2 (y - 0), -(x - 10)) for the row-vector frame.
         const Vec3 o{10, 0, 0}, ax{0, 1, 0}, ay{-1, 0, 0}, az{0, 0, 1};
-        ASSERT_EQ(cyc3dSetPolyFrame(&o, &ax, &ay, &az), 0);
+        ASSERT_EQ(setPolyFrame(&o, &ax, &ay, &az), 0);
         PolyTriMesh* framed = meshFromPolyFileB(name.c_str(), "POLY", 1);
         ASSERT_NE(framed, nullptr);
         double lo = 1e9, hi = -1e9, loIn = 1e9, hiIn = -1e9;
@@ -134,7 +133,7 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
         EXPECT_NEAR(lo, 10 - hiIn, 1e-12);
         EXPECT_NEAR(hi, 10 - loIn, 1e-12);
         const Vec3 zero{0, 0, 0};
-        EXPECT_EQ(cyc3dSetPolyFrame(&zero, &zero, &zero, &zero), -1);  // unset: imports untouched again
+        EXPECT_EQ(setPolyFrame(&zero, &zero, &zero, &zero), -1);  // unset: imports untouched again
         polyImportResetState();
         freeMeshPatchList(framed);
         freeMeshPatchList(scaled);

@@ -14,7 +14,7 @@
 #include "KVWOG5/wogerr.h"
 #include "geometry/frames.h"
 #include "geometry/rng.h"
-#include "kernel/cycle/cycle.h"
+#include "kernel/base/abort.h"
 #include "surf_fixtures.h"
 #include "surfaces/deboor.h"
 #include "surfaces/geofiletest.h"

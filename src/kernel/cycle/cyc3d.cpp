@@ -10,7 +10,6 @@
 #include <string>
 
 #include "geometry/frames.h"
-#include "geometry/mat4.h"
 #include "kernel/ncout/core.h"
 #include "kernel/cycle/cycrun.h"
 #include "plunge/idx5.h"
@@ -21,6 +20,7 @@
 #include "kernel/base/numtext.h"
 #include "kernel/ncout/pof.h"
 #include "kernel/ncout/toolcontour.h"
+#include "surfaces/meshfiles/bndfile.h"
 #include "surfaces/polyimport.h"
 
 CycleRecord kvCyc3d = {
@@ -62,8 +62,6 @@ namespace {
 
 // The blocks behind the records, one per record that used one.
 std::map<const CycleRecord*, Cyc3dParams*> gBlocks;
-Mat4 gPolyFrameInv;
-bool gPolyFrameSet = false;
 
 // The static records keep their blocks and channels from run to run (the end
 // step leaves the channels in place); both go when the library is unloaded.
@@ -477,27 +475,6 @@ int cyc3dReadParameters(CycleRecord* record) {
     return 1;
 }
 
-int cyc3dSetPolyFrame(const Vec3* origin, const Vec3* x, const Vec3* y, const Vec3* z) {
-    Mat4 axes, shift, frame;
-    mat4FromAxes(x, y, z, &axes);
-    mat4Translation(origin, &shift);
-    mat4Mult(&axes, &shift, &frame);
-    int r = mat4Invert(&frame, &gPolyFrameInv);
-    gPolyFrameSet = r == 0;
-    return r;
-}
-
-void cyc3dPolyFrameReset() {
-    gPolyFrameSet = false;
-}
-
-void cyc3dSetFrameVector(Vec3* point) {
-    if (!gPolyFrameSet || !point) return;
-    Vec3 q;
-    mat4XformPoint(point, &gPolyFrameInv, &q);
-    *point = q;
-}
-
 int cyc3dRun(CycleRecord* record) {
     P* p = record ? cyc3dParams(record) : nullptr;
     if (!p) return 0;
@@ -505,7 +482,7 @@ int cyc3dRun(CycleRecord* record) {
         const Vec3 o{p->polyCsO[0], p->polyCsO[1], p->polyCsO[2]},
             x{p->polyCsX[0], p->polyCsX[1], p->polyCsX[2]}, y{p->polyCsY[0], p->polyCsY[1], p->polyCsY[2]},
             z{p->polyCsZ[0], p->polyCsZ[1], p->polyCsZ[2]};
-        cyc3dSetPolyFrame(&o, &x, &y, &z);
+        setPolyFrame(&o, &x, &y, &z);
     }
     Vec3 o{p->frameCsO[0], p->frameCsO[1], p->frameCsO[2]}, x{p->frameCsX[0], p->frameCsX[1], p->frameCsX[2]},
         y{p->frameCsY[0], p->frameCsY[1], p->frameCsY[2]}, z{p->frameCsZ[0], p->frameCsZ[1], p->frameCsZ[2]};
@@ -550,14 +527,12 @@ int parseVec3Text(const char* text, double out[3]) {
     return 1;
 }
 
-void cyc3dTempFileName(char* out, const char* dir, const char* ext) {
-    if (!out) return;
-    long pid = static_cast<long>(getpid());
-    // Without a folder the name stays in the current one rather than the root.
-    int n = dir && *dir ? snprintf(out, kCyc3dTempNameSize, "%s/%ld%s", dir, pid, ext ? ext : "")
-                        : snprintf(out, kCyc3dTempNameSize, "%ld%s", pid, ext ? ext : "");
-    // A cut name would name some other file, which the clean-up would remove.
-    if (n < 0 || static_cast<size_t>(n) >= kCyc3dTempNameSize) out[0] = '\0';
+int writeBoundaryFromGeometry(CycleRecord* record) {
+    Cyc3dParams* params = cyc3dParams(record);
+    if (params == nullptr || params->geoSource == nullptr) return -1;
+    writeBoundarySetFolder(params->tempDirectory);
+    writeBoundarySetArcStep(params->circularMacroSegmentAngle);
+    return writeBoundaryFromFile(params->geoSource, &params->surface, &params->depth);
 }
 
 void removeFileIfNamed(const char* name) {
@@ -587,5 +562,5 @@ void cyc3dResetState() {
         free(block);
     }
     gBlocks.clear();
-    gPolyFrameSet = false;
+    polyFrameReset();
 }

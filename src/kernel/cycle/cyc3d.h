@@ -7,11 +7,12 @@
 #include <cstdint>
 
 #include "geometry/vec.h"
+#include "kernel/base/tempname.h"
 #include "kernel/cycle/cycle.h"
 
 extern CycleRecord kvCyc3d;
 
-constexpr size_t kCyc3dTempNameSize = 256;
+constexpr size_t kCyc3dTempNameSize = kTempNameSize;
 constexpr int kCyc3dTempSlots = 6;  // the last one names the temporary parameter file
 constexpr int kCyc3dOptionalCount = 81;
 
@@ -127,9 +128,8 @@ inline constexpr auto& cyc3dSetStatus = setCycleStatus;
 
 // "x,y,z" into three numbers: 1, or -1 (out unchanged) when a comma is missing.
 int parseVec3Text(const char* text, double out[3]);
-// "<dir>/<process id><ext>" into kCyc3dTempNameSize bytes; without a folder
-// the current one. A name that does not fit is left empty.
-void cyc3dTempFileName(char* out, const char* dir, const char* ext);
+// The run's temporary names follow the process-wide rule.
+inline constexpr auto& cyc3dTempFileName = tempFileName;
 // Removes the file unless the name is empty or begins with a blank.
 void removeFileIfNamed(const char* name);
 // With the remove flag: the six temporary names, then "tmp.pcf", "tmp.pof",
@@ -138,11 +138,8 @@ void removeFileIfNamed(const char* name);
 // prepare step notes the fixed names, the input step the name of its slot).
 void cyc3dRemoveTempFiles(CycleRecord* record, const char* keep = nullptr);
 
-// The poly frame places imported Polyhedron meshes: axes times translation. A frame that cannot be
-// inverted (the unset all-zero axes among them) leaves imports untouched; returns mat4Invert's result.
-int cyc3dSetPolyFrame(const Vec3* origin, const Vec3* x, const Vec3* y, const Vec3* z);
-void cyc3dSetFrameVector(Vec3* point);  // in place through the inverse poly frame
-// No poly frame: a run that sets none imports unmoved, whatever an earlier run set.
-void cyc3dPolyFrameReset();
+// Reads the record's geometry file ("geoSource") and writes its boundary blocks into the temporary
+// folder; surface and depth go to the record's 3D block. 1, or -1 when the file cannot be opened or read.
+int writeBoundaryFromGeometry(CycleRecord* record);
 
 void cyc3dResetState();  // every record's block freed

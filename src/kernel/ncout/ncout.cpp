@@ -8,6 +8,7 @@
 #include <numbers>
 #include <string>
 
+#include "collision/collunit.h"
 #include "geometry/frames.h"
 #include "kernel/ncout/core.h"
 #include "kernel/ncout/curveout.h"
@@ -311,7 +312,8 @@ int ncSetSurfaceNormal(const Vec3* normal) {
 }
 
 int ncSetUnitFactor(double factor) {
-    if (!(factor > 0.0) || !std::isfinite(factor)) return -1;
+    // The collision layer reads tool contours and writes its report in the same unit.
+    if (collSetUnitFactor(factor) < 0) return -1;
     g.unitFactor = factor;
     return 1;
 }
@@ -859,4 +861,5 @@ void ncOutResetState() {
     dropBuffer();
     sbsResetState();
     g = NcOutState{};
+    collSetUnitFactor(g.unitFactor);
 }

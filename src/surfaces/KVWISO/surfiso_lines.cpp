@@ -12,7 +12,6 @@
 #include "KVWOG5/pred2d.h"
 #include "KVWOG5/wogerr.h"
 #include "kernel/base/abort.h"
-#include "kernel/cycle/cycle.h"
 #include "kernel/base/msg.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/deboor.h"

@@ -11,9 +11,9 @@
 #include "geometry/frames.h"
 #include "kernel/base/cfgfile.h"
 #include "kernel/base/constants.h"
-#include "kernel/cycle/cyc3d.h"
 #include "kernel/base/kvx/kvxfile.h"
 #include "kernel/base/kvx/kvxobj.h"
+#include "kernel/base/tempname.h"
 
 namespace {
 
@@ -99,8 +99,8 @@ void writeBoundaryFileName(int32_t kind, int which, char* out, int32_t size) {
     out[0] = '\0';
     const char* ext = extension(kind, which);
     if (ext == nullptr) return;
-    char name[kCyc3dTempNameSize];
-    cyc3dTempFileName(name, g_folder.c_str(), ext);
+    char name[kTempNameSize];
+    tempFileName(name, g_folder.c_str(), ext);
     if (static_cast<int32_t>(std::strlen(name)) < size) std::strcpy(out, name);
 }
 
@@ -112,7 +112,7 @@ int writeBoundaryHeader(int32_t kind) {
     g_firstWritten = false;
     const bool profile = slot == kBndProfile;
     if (profile && n > 2) return 1;  // a third profile has no file
-    char name[kCyc3dTempNameSize];
+    char name[kTempNameSize];
     writeBoundaryFileName(kind, profile ? n : 1, name, sizeof name);
     if (name[0] == '\0') return 0;
     g_file = std::fopen(name, profile || n == 1 ? "w" : "a+");
@@ -370,14 +370,6 @@ int writeBoundaryFromFile(const char* geometryFile, double* surface, double* dep
     cfgFileClose(file);
     kvxHeaderFree(&head);
     return ok ? 1 : -1;
-}
-
-int writeBoundaryFromGeometry(CycleRecord* record) {
-    Cyc3dParams* params = cyc3dParams(record);
-    if (params == nullptr || params->geoSource == nullptr) return -1;
-    writeBoundarySetFolder(params->tempDirectory);
-    writeBoundarySetArcStep(params->circularMacroSegmentAngle);
-    return writeBoundaryFromFile(params->geoSource, &params->surface, &params->depth);
 }
 
 int bnd_read(const char* fileName, BndPair* pairs, int32_t capacity, int32_t* lines) {

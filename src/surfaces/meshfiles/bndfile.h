@@ -10,7 +10,6 @@
 #include <cstdint>
 
 #include "geometry/vec.h"
-#include "kernel/cycle/cycle.h"
 
 // Block kinds; each has its own file in the folder: "<folder>/<process number>.<ext>".
 enum : int32_t {
@@ -48,10 +47,8 @@ void writeBoundaryEnd();  // "**END", and the file is closed
 // Two numbers separated by "," or "/": 1, or 0 when there is no separator.
 int parseXyPair(const char* text, double out[2]);
 
-// Reads the record's geometry file ("geoSource") and writes its blocks; surface and depth go to
-// the record's 3D block. 1, or -1 when the file cannot be opened or read.
-int writeBoundaryFromGeometry(CycleRecord* record);
-// The same for a given file, folder and arc step, without a record.
+// Reads a geometry file and writes its blocks into the folder set, arcs at the step set; the file's
+// surface and depth go where given. 1, or -1 when the file cannot be opened or read.
 int writeBoundaryFromFile(const char* geometryFile, double* surface, double* depth);
 
 // Point counts of the blocks of a boundary or iso-line file.
