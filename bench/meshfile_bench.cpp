@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "surfaces/meshfiles/facetfile.h"
 #include "surfaces/meshfiles/stl.h"
 

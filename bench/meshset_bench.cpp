@@ -8,7 +8,7 @@
 
 #include "collision/meshset.h"
 #include "collision/toolseg.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "KVWOG5/lists.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "platform/critsec.h"
 #include "platform/debugfiles.h"
 

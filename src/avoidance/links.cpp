@@ -13,9 +13,9 @@
 #include "geometry/axesinterp.h"
 #include "geometry/curve3d.h"
 #include "geometry/frames.h"
-#include "geometry/rng.h"
 #include "kernel/base/abort.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/rng.h"
 #include "kernel/ncout/ncout.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #endif
 
 #include "geometry/mat4.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "collision/proj.h"
-#include "geometry/rng.h"
 #include "kernel/base/constants.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/rng.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <initializer_list>
 
-#include "geometry/rng.h"
 #include "geometry/seglentable.h"
+#include "kernel/base/rng.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "avoidance/avoidtilt.h"
 #include "avoidance/near.h"
 #include "collision/meshutil.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "toolsolid.h"
 
 namespace {

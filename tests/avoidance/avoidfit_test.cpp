@@ -12,7 +12,7 @@
 #include "avoidance/avoidhead.h"
 #include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "avoidance/toolline.h"
 #include "geometry/msg_capture.h"
 #include "geometry/plist.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "near.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "avoidance/avoidhead.h"
 #include "avoidance/axisintervals.h"
 #include "collision/collassembly.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "toolsolid.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "near.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "avoidance/axisintervals.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "toolsolid.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "geometry/frames.h"
-#include "geometry/rng.h"
-#include "plunge/idx5.h"
+#include "kernel/base/rng.h"
 #include "near.h"
+#include "plunge/idx5.h"
 
 namespace {
 

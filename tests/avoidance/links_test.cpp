@@ -17,8 +17,8 @@
 #include "collision/proj.h"
 #include "geometry/frames.h"
 #include "geometry/msg_capture.h"
-#include "geometry/rng.h"
 #include "kernel/base/abort.h"
+#include "kernel/base/rng.h"
 #include "kernel/ncout/ncout.h"
 #include "near.h"
 

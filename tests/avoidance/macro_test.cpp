@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "geometry/msg_capture.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "near.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "allocfail.h"
 #include "avoidance/macro.h"
 #include "geometry/msg_capture.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "near.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "avoidance/avoidtilt.h"
 #include "avoidance/machinecheck.h"
 #include "collision/toolseg.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "toolsolid.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "KVWOG5/lists.h"
-#include "geometry/rng.h"
 #include "geometry/vec.h"
+#include "kernel/base/rng.h"
 
 namespace toolsolid {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "collision/sweep.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "meshutil.h"
 
 namespace {

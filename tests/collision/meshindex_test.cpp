@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "collision/meshquery.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "meshutil.h"
 
 // The allocation controls only: the hook itself is another test file's.

@@ -15,7 +15,7 @@
 #include "collision/toolassembly.h"
 #include "collision/toolseg.h"
 #include "collision/toolshape.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 // The allocation controls alone: the hook itself is the no-memory tests'.
 #define KV_ALLOCFAIL_CONTROLS_ONLY

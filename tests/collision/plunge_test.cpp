@@ -11,7 +11,7 @@
 #include "allocfail.h"
 #include "collision/proj.h"
 #include "geometry/msg_capture.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "meshutil.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "collision/meshindex.h"
 #include "collision/meshset.h"
 #include "geometry/frames.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "meshutil.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/meshfiles/facetfile.h"

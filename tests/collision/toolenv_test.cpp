@@ -6,7 +6,7 @@
 #include <cmath>
 #include <utility>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "collision/toolenv.h"
-#include "geometry/rng.h"
 #include "geometry/vec.h"
+#include "kernel/base/rng.h"
 
 namespace toolshape {
 

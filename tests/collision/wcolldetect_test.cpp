@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 #ifdef KV_HAVE_FCL
 #include <fcl/fcl.h>

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 TEST(Blend, HitsItsClosedFormValues) {
     EXPECT_NEAR(blendC3(0.25, 0, 1, 2.0, 3.0), 2.0706, 5e-5);

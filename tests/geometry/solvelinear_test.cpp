@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "geometry/rng.h"
 #include "geometry/solve.h"
+#include "kernel/base/rng.h"
 
 namespace {
 

@@ -10,15 +10,15 @@
 #include <vector>
 
 #include "allocfail.h"
-#include "geometry/rng.h"
-#include "kernel/cycle/cyc3d.h"
-#include "kernel/cycle/cycle.h"
-#include "plunge/idx5.h"
 #include "kernel/base/kvx/kvxfile.h"
 #include "kernel/base/kvx/kvxobj.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/rng.h"
+#include "kernel/cycle/cyc3d.h"
+#include "kernel/cycle/cycle.h"
 #include "kernel/ncout/ncout.h"
 #include "plunge/cycparams.h"
+#include "plunge/idx5.h"
 #include "testfiles.h"
 #include "testrecord.h"
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "kernel/cycle/cycle.h"
 #include "plunge/cycparams.h"
 #include "testfiles.h"

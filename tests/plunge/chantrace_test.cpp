@@ -15,7 +15,7 @@
 #include "channeltest.h"
 #include "collision/ringcontact.h"
 #include "geometry/plist.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "memshort.h"
 #include "plunge/contourpair.h"
 #include "plunge/cycparams.h"

@@ -6,8 +6,8 @@
 
 #include "geometry/curve3d.h"
 #include "geometry/plist.h"
-#include "geometry/rng.h"
 #include "geometry/seg3d.h"
+#include "kernel/base/rng.h"
 #include "memshort.h"
 
 namespace {

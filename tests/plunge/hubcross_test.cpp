@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "channeltest.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "memshort.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "channeltest.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "memshort.h"
 #include "plunge/cycparams.h"
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "geometry/rng.h"
 #include "geometry/seg3d.h"
+#include "kernel/base/rng.h"
 #include "plunge/pathlink.h"
 #include "sidetest.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "channeltest.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "memshort.h"
 #include "plunge/plist3d.h"
 #include "workfolder.h"

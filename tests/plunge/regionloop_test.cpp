@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "geometry/plist.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "plunge/plungerun.h"
 
 namespace {

@@ -15,7 +15,7 @@
 
 #include "channeltest.h"
 #include "collision/polymesh.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "memshort.h"
 #include "openfiles.h"
 #include "plunge/partload.h"

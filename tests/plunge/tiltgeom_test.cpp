@@ -9,7 +9,7 @@
 #include "collision/meshset.h"
 #include "geometry/frames.h"
 #include "geometry/plist.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "plunge/angleprof.h"
 #include "plunge/cycparams.h"
 #include "plunge/tiltseq.h"

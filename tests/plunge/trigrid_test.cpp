@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "geometry/rng.h"
 #include "heapbytes.h"
+#include "kernel/base/rng.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "collision/toolenv.h"
 #include "collision/toolseg.h"
 #include "geometry/plist.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "plunge/angleprof.h"
 #include "plunge/bladecurves.h"
 #include "plunge/contourpair.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "pocket/contouroffset.h"
 #include "pocket/offset_util.h"
 #include "pocket/pocket_util.h"

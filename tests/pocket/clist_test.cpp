@@ -6,8 +6,8 @@
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
-#include "geometry/rng.h"
 #include "heapbytes.h"
+#include "kernel/base/rng.h"
 #include "pocket/chaincross.h"
 #include "pocket/chainoffset.h"
 #include "pocket/contourclean.h"

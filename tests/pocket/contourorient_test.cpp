@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "offset_util.h"
 #include "pocket_util.h"
 

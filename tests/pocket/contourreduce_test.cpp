@@ -10,7 +10,7 @@
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "pocket/linearcfit.h"
 #include "pocket/offset_util.h"
 #include "pocket/pocket_util.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "offset_util.h"
 #include "vecnear.h"
 

@@ -9,7 +9,7 @@
 
 #include <cmath>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "pocket/elemdist.h"
 #include "pocket/pocket_util.h"
 

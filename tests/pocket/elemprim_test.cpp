@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "offset_util.h"
 #include "vecnear.h"
 

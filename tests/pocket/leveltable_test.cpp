@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 namespace {
 

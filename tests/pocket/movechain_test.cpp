@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "pocket/feedhelpers.h"
 #include "pocketnc_util.h"
 

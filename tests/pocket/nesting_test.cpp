@@ -7,7 +7,7 @@
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "offset_util.h"
 #include "pocket/contourorient.h"
 #include "pocket/pocket_util.h"

@@ -8,7 +8,7 @@
 #include <random>
 #include <tuple>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "offset_util.h"
 #include "strategy_util.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "geometry/frames.h"
-#include "geometry/rng.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/rng.h"
 #include "kernel/ncout/ncout.h"
 #include "pocket/gcodefile.h"
 #include "pocket/pocketpcf.h"

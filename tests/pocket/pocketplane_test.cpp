@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "nogouge_util.h"
 #include "pocket/movechain.h"
 #include "pocketnc_util.h"

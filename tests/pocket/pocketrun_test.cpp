@@ -9,10 +9,10 @@
 #include <set>
 #include <sstream>
 
-#include "geometry/rng.h"
-#include "kernel/ncout/core.h"
-#include "kernel/cycle/cycle.h"
 #include "kernel/base/kvx/kvxfile.h"
+#include "kernel/base/rng.h"
+#include "kernel/cycle/cycle.h"
+#include "kernel/ncout/core.h"
 #include "kernel/ncout/ncrecord.h"
 #include "nogouge_util.h"
 #include "platform/module.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "pocket/pocket_util.h"
 #include "pocket/regionstack.h"
 #include "ringtest_util.h"

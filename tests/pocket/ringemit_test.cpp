@@ -5,7 +5,7 @@
 #include <cmath>
 #include <utility>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "offset_util.h"
 #include "pocket/elemdist.h"
 #include "pocket/regiontree.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "plainfit_util.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"

@@ -4,7 +4,7 @@
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "offset_util.h"
 #include "ringtest_util.h"
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <map>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "pocket/clist.h"
 #include "pocket/contouroffset.h"
 #include "pocket/contourreduce.h"

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "surf_fixtures.h"
 #include "surfaces/nurbs.h"
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 TEST(RevMesh, AngularStepByRadiusAndTolerance) {
     // 2 acos(0.999) for R 10 and t 0.01; on the axis a chord spans half a turn; a whole quotient adds one.

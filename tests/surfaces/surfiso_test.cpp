@@ -13,8 +13,8 @@
 
 #include "KVWOG5/wogerr.h"
 #include "geometry/frames.h"
-#include "geometry/rng.h"
 #include "kernel/base/abort.h"
+#include "kernel/base/rng.h"
 #include "surf_fixtures.h"
 #include "surfaces/deboor.h"
 #include "surfaces/geofiletest.h"

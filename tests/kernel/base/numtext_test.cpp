@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 namespace {
 

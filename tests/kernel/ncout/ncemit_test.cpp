@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "geometry/rng.h"
 #include "kernel/base/numtext.h"
+#include "kernel/base/rng.h"
 #include "kernel/testrecord.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "kernel/runstate.h"
 
 using namespace runstate;

@@ -18,8 +18,8 @@
 #include "../bladeclear.h"
 #include "../hostrun.h"
 #include "../hubclear.h"
-#include "geometry/rng.h"
 #include "impeller.h"
+#include "kernel/base/rng.h"
 #include "platform/testenv.h"
 
 namespace {

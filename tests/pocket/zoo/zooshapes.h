@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 #include "pocket/pocketjob_util.h"
 #include "pocket/pocketoracle_util.h"
 

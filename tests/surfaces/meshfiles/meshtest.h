@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "KVWOG5/lists.h"
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 // A namespace of their own: one test binary links these beside other families' helpers.
 namespace meshtest {

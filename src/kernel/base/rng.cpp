@@ -1,4 +1,4 @@
-#include "geometry/rng.h"
+#include "kernel/base/rng.h"
 
 namespace {
 Rng shared = {1u};
