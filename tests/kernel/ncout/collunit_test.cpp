@@ -1,4 +1,4 @@
-// The collision layer's length unit follows the NC output's factor through every set, refusal and reset.
+// The collision layer below follows the NC output's unit factor through every set, refusal and reset.
 #include "collision/collunit.h"
 
 #include <gtest/gtest.h>
