@@ -19,8 +19,9 @@
 #include "kernel/base/msg.h"
 #include "kernel/ncout/ncout.h"
 #include "plunge/cycparams.h"
-#include "testfiles.h"
-#include "testrecord.h"
+#include "kernel/testfiles.h"
+#include "kernel/testrecord.h"
+#include "kernel/exports/exports.h"
 
 namespace {
 
