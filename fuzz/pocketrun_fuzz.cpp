@@ -56,6 +56,7 @@
 #include "pocket/ringhelpers.h"
 #include "pocket/ringround.h"
 #include "pocket/strategies.h"
+#include "kernel/exports/exports.h"
 
 namespace {
 

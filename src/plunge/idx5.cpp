@@ -2,8 +2,11 @@
 
 #include <cstdlib>
 
+#include "kernel/base/numtext.h"
 #include "kernel/cycle/cyc3d.h"
 #include "kernel/cycle/cycrun.h"
+#include "kernel/ncout/core.h"
+#include "kernel/ncout/ncchan.h"
 #include "kernel/ncout/ncemit.h"
 #include "kernel/ncout/ncout.h"
 
@@ -42,13 +45,30 @@ CycleRecord kvIdx5 = {
     }},
 };
 
+namespace {
+
+// The record keeps its channels from run to run (the end step leaves them in place); they go when the
+// library is unloaded.
+struct UnloadCleanup {
+    ~UnloadCleanup() { ncFreeChannels(&kvIdx5); }
+} gUnloadCleanup;
+
+}  // namespace
+
 int idx5ModeCallback() {
-    CycleRecord* record = defaultCycle();
-    if (!record) return 0;
+    // The host signals a run of the default record, which is this one.
+    CycleRecord* record = &kvIdx5;
     int32_t signal = record->hostSignal.load();
     if (signal == kSignalCancel) return 1;
     if (signal == kSignalBreak) return 2;
     return 0;
+}
+
+void idx5ResetState() {
+    ncRestartOutput();
+    // The plunge cycle's moves carry unit tool axes: they are always written with six decimals.
+    setNumberDecimals(6);
+    if (CycleRecord* writer = ncGetWriter()) coreSetDtoSPrecision(writer, 6);
 }
 
 int idx5ReadParameters(CycleRecord* record) {

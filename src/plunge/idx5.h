@@ -23,6 +23,11 @@ int idx5Finish(CycleRecord* record);
 // The cycle's abort hook: 1 when the default record's signal word is 100, 2 for 104, else 0.
 int idx5ModeCallback();
 
+// Starts a plunge run's output: positions, counters, feeds, sections and the SBS block reset, six
+// decimals. The run's set-up stays (writer, modes, plunge angle, special feeds, unit settings, tool
+// tip and tool reference).
+void idx5ResetState();
+
 // The tool-axis callback that the link layer calls before each point: keeps the three values as the
 // pivot axis and hands them to the NC output as its tool axis; 0 (a null axis changes nothing).
 int idx5SetPivotCallback(const Vec3* axis, int32_t flag);

@@ -691,7 +691,7 @@ int idx5Run(CycleRecord* record) {
     if (!record) return 1;
     // A parameter-file run applies no words: it runs with the defaults, never with an earlier run's words.
     if (record->cfgMode != 1) cycleParamsResetState();
-    ncSetWriter(defaultCycle());
+    ncSetWriter(&kvIdx5);  // the default record
     setAbortHook(idx5ModeCallback);
     Cyc3dParams* c = cyc3dParams(record);
     // The frame is the process's: an earlier run's must not move this run's imports.

@@ -21,6 +21,7 @@
 #include "kernel/base/rng.h"
 #include "kernel/ncout/ncout.h"
 #include "near.h"
+#include "plunge/idx5.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "kernel/ncout/ncout.h"
 #include "kernel/base/numtext.h"
 #include "testrecord.h"
+#include "plunge/idx5.h"
 
 struct Captured {
     uint16_t channel;

@@ -11,6 +11,7 @@
 #include "kernel/cycle/cycle.h"
 #include "platform/corelib.h"
 #include "platform/module.h"
+#include "kernel/exports/exports.h"
 
 inline void initTestRecord(CycleRecord* r, CycleRecord* parent = &cycleRootRecord) {
     r->parent = parent;
@@ -49,6 +50,6 @@ inline bool coreLibraryMapped() {
 
 // Back to the core library beside the test binary, nothing loaded.
 inline void resetCoreToBinFolder() {
-    coreResetState();
+    exportsResetCore();
     coreSetModuleFolder(moduleFileName().c_str());
 }

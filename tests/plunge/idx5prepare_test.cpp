@@ -16,6 +16,7 @@
 #include "paramtest.h"
 #include "plunge/cycparams.h"
 #include "plunge/plungerun.h"
+#include "kernel/exports/exports.h"
 
 namespace {
 

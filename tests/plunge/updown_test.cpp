@@ -27,6 +27,7 @@
 #include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
 #include "surfaces/meshfiles/meshtest.h"
+#include "kernel/exports/exports.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include "kernel/base/kvx/kvxfile.h"
 #include "platform/module.h"
 #include "pocketnc_util.h"
+#include "kernel/exports/exports.h"
 
 namespace pocketjob {
 
@@ -155,7 +156,7 @@ inline int keepRecord(KvCycle*, int32_t channel, const void* bytes, void* user) 
 inline JobRun runJob(const PocketJob& job, const std::string& folder) {
     pocketInputResetState();
     cycleResetState();
-    coreResetState();
+    exportsResetCore();
     coreSetModuleFolder(moduleFileName().c_str());
     const std::filesystem::path home = std::filesystem::current_path();
     std::filesystem::current_path(folder);

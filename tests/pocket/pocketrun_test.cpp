@@ -18,6 +18,7 @@
 #include "platform/module.h"
 #include "pocket/contourorient.h"
 #include "pocket/pocket_util.h"
+#include "kernel/exports/exports.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -72,7 +73,7 @@ struct Job {
     Job() {
         PocketErrors::reset();
         cycleResetState();
-        coreResetState();
+        exportsResetCore();
         ccpParamsResetState();
         coreSetModuleFolder(moduleFileName().c_str());
         const std::string src = std::string(KV_SOURCE_DIR) + "/examples/pocket/";

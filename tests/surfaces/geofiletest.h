@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kernel/base/msg.h"
+#include "kernel/cycle/cycle.h"
 #include "kernel/ncout/ncchan.h"
 #include "kernel/ncout/ncout.h"
 #include "kernel/ncout/ncrecord.h"

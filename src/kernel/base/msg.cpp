@@ -4,9 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "kernel/ncout/ncemit.h"
-#include "kernel/ncout/ncout.h"
-
 namespace {
 
 constexpr int32_t kDefaultLevel = 3;
@@ -23,12 +20,16 @@ struct Held {
 };
 Held gHeld;
 
+// Null until installed; plain pointers, so they are set before any constructor runs.
+MsgSinkFn gSend = nullptr;
+MsgSinkFn gFaultSink = nullptr;
+
 bool dropped(int32_t level) {
     return (level & ~kMsgTraceBit) > (gLevel & ~kMsgTraceBit);
 }
 
 int send(int32_t number, const char* value) {
-    ncReportError(number, value);
+    if (gSend) gSend(number, value);
     return kMsgSent;
 }
 
@@ -103,23 +104,16 @@ int msgPrintfDouble(int32_t level, const char* format, double argument) {
 
 void msgFault(const char* what) {
     ++gFaults;
-    CycleRecord* writer = ncGetWriter();
-    if (!writer) return;
-    const char* value = what && *what ? what : "fault";
-    bool delivered = true;
-    try {
-        ncErrorNumber(writer, kMsgFault, value);
-    } catch (...) {
-        // The report itself met the fault (a handler or a listener short of memory): the count stays.
-        delivered = false;
-    }
-    char text[KVNC_TEXT_SIZE];
-    snprintf(text, sizeof text, "%ld,%s", static_cast<long>(kMsgFault), value);
-    hostHearFault(writer, text, delivered);
+    if (gFaultSink) gFaultSink(kMsgFault, what && *what ? what : "fault");
 }
 
 uint32_t msgFaultCount() {
     return gFaults.load();
+}
+
+void msgSetSink(MsgSinkFn send, MsgSinkFn fault) {
+    gSend = send;
+    gFaultSink = fault;
 }
 
 void setMessageLevel(void*, int32_t level) {

@@ -1,7 +1,7 @@
 // Numbered messages: a message number the host turns into its own text and one
 // formatted value. A message whose level (the trace bit left out) is above the
 // set level (without it) is dropped; one that passes reaches the host as an error
-// record "number,value" through ncReportError. Each function returns 2 when
+// record "number,value" through the sink that the NC output installs. Each function returns 2 when
 // its message was dropped and 1 otherwise. The literal texts beside the
 // numbers stay in the calling code; they are never sent.
 #pragma once
@@ -39,6 +39,12 @@ void msgClearReason();  // at the start of every run
 // from the end of its input, and for exceptions. Allocates nothing and never throws.
 void msgFault(const char* what);
 uint32_t msgFaultCount();  // faults since the library was loaded
+
+// Where messages go: the NC output layer installs both when it is linked (a sent message becomes an
+// error record of the writer; a fault, the writer's error record and what the host must hear of it).
+// Without them a message is held and a fault counted, and nothing goes out, as without a writer.
+using MsgSinkFn = void (*)(int32_t number, const char* value);
+void msgSetSink(MsgSinkFn send, MsgSinkFn fault);
 
 void setMessageLevel(void* ignored, int32_t level);
 int32_t messageLevel();

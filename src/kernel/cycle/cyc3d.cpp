@@ -69,7 +69,6 @@ struct UnloadCleanup {
     ~UnloadCleanup() {
         cyc3dResetState();
         ncFreeChannels(&kvCyc3d);
-        ncFreeChannels(&kvIdx5);
     }
 } gUnloadCleanup;
 

@@ -3,9 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "pocket/ccp.h"
-#include "kernel/cycle/cyc3d.h"
-#include "plunge/idx5.h"
 #include "platform/module.h"
 
 namespace {
@@ -192,10 +189,12 @@ int coreUseCount() {
     return gUseCount;
 }
 
-void coreResetState() {
+void coreResetState(CycleRecord* const* records, size_t count) {
     if (gLoaded) moduleUnload(gLoaded);
     setLoaded(nullptr);
     gUseCount = 0;
-    for (CycleRecord* r : {&cycleRootRecord, &kvCyc3d, &kvIdx5, &kvCCP}) r->coreHandle = nullptr;
+    for (size_t i = 0; records && i < count; ++i) {
+        if (records[i]) records[i]->coreHandle = nullptr;
+    }
     gFolder[0] = '\0';
 }

@@ -4,10 +4,11 @@
 // the record has no core library open and -3 when the entry is missing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
-#include "kernel/cycle/cycle.h"
+#include "kernel/ncout/record.h"
 #include "platform/corelib.h"
 
 enum : int {
@@ -40,6 +41,7 @@ int coreSetSurfaceNormal(CycleRecord* record, double x, double y, double z);
 
 int coreUseCount();  // records holding the loaded core library
 
-// Unloads the core library, forgets the static records' hold on it and empties
-// the module folder (the state before the library's attach); for tests.
-void coreResetState();
+// Unloads the core library, forgets the hold on it of the records given (the library's static
+// records: exportsResetCore) and empties the module folder (the state before the library's attach);
+// for tests.
+void coreResetState(CycleRecord* const* records, size_t count);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "kernel/ncout/core.h"
-#include "kernel/cycle/cycle.h"
+#include "kernel/ncout/record.h"
 #include "kernel/base/mem.h"
 
 namespace {

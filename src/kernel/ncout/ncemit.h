@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "kernel/cycle/cycle.h"
+#include "kernel/ncout/record.h"
 
 // A record of a type with a name and a value text, each cut to its field.
 int ncEmitText(CycleRecord* record, uint16_t channel, int32_t type, const char* name, const char* value);

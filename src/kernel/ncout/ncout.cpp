@@ -13,6 +13,7 @@
 #include "kernel/ncout/core.h"
 #include "kernel/ncout/curveout.h"
 #include "kernel/ncout/ncemit.h"
+#include "kernel/base/msg.h"
 #include "kernel/base/numtext.h"
 #include "kernel/ncout/pointarray.h"
 #include "kernel/ncout/sbsout.h"
@@ -219,7 +220,7 @@ bool holdStep(const Vec3* point, int32_t mode, bool fiveAxis) {
 // ---------------------------------------------------------------------------
 // Set-up and state
 
-void idx5ResetState() {
+void ncRestartOutput() {
     dropBuffer();
     sbsResetState();
     NcOutState fresh;
@@ -241,9 +242,6 @@ void idx5ResetState() {
     fresh.unitFactor = g.unitFactor;
     fresh.clearanceOffset = g.clearanceOffset;
     g = fresh;
-    // The plunge cycle's moves carry unit tool axes: they are always written with six decimals.
-    setNumberDecimals(6);
-    if (g.writer) coreSetDtoSPrecision(g.writer, 6);
 }
 
 void ncSetWriter(CycleRecord* cycle) {
@@ -339,6 +337,39 @@ int ncReportError(int32_t code, const char* text) {
     if (text) message += std::string(",") + text;
     if (message.size() > 128) message.resize(127);
     return ncError(g.writer, message.c_str());
+}
+
+namespace {
+
+NcFaultHearFn gFaultHearer = nullptr;
+
+void sendMessage(int32_t number, const char* value) {
+    ncReportError(number, value);
+}
+
+void sendFault(int32_t number, const char* value) {
+    CycleRecord* writer = g.writer;
+    if (!writer) return;
+    bool delivered = true;
+    try {
+        ncErrorNumber(writer, number, value);
+    } catch (...) {
+        // The report itself met the fault (a handler or a listener short of memory): the count stays.
+        delivered = false;
+    }
+    char text[KVNC_TEXT_SIZE];
+    snprintf(text, sizeof text, "%ld,%s", static_cast<long>(number), value);
+    if (gFaultHearer) gFaultHearer(writer, text, delivered);
+}
+
+// Messages can reach no record without a writer, and a writer is set only through this file: where it
+// is linked, the messages' sink is in place before anything runs.
+[[maybe_unused]] const bool gMessageSinkSet = (msgSetSink(sendMessage, sendFault), true);
+
+}  // namespace
+
+void ncSetFaultHearer(NcFaultHearFn hearer) {
+    gFaultHearer = hearer;
 }
 
 int ncWriteComment(const char* text) {

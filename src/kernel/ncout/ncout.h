@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "geometry/vec.h"
-#include "kernel/cycle/cycle.h"
+#include "kernel/ncout/record.h"
 
 // The tool and NC configuration of a cycle, as far as the header reads it.
 // Lengths are in the cycle's unit; a feed or speed of 0 is not used.
@@ -60,10 +60,10 @@ enum : int32_t {
 };
 
 // Set-up and state.
-// Starts a plunge run's output: positions, counters, feeds, sections and the SBS block reset, six
-// decimals. The run's set-up stays (writer, modes, plunge angle, special feeds, unit settings, tool
-// tip and tool reference).
-void idx5ResetState();
+// Starts a run's output afresh: positions, counters, feeds, sections and the SBS block reset. The
+// run's set-up stays (writer, modes, plunge angle, special feeds, unit settings, tool tip and tool
+// reference).
+void ncRestartOutput();
 void ncSetWriter(CycleRecord* cycle);  // null: nothing is written
 CycleRecord* ncGetWriter();
 void ncSetPointMode(int32_t mode);  // 0 off, 1 literal points as splines, 2 as polynomials
@@ -93,6 +93,11 @@ double ncClearancePlaneOffset();
 // Emits "%d,%s" with code and text ("%d" without text) as an error record on
 // the writer, a result longer than 128 characters cut to 127.
 int ncReportError(int32_t code, const char* text);
+// Messages go out here: a sent one through ncReportError; a fault as an error record of the writer
+// (ncErrorNumber), then its text "number,value" to the hearer with whether the record went out, so
+// that the host hears what its channel could not carry. The cycle framework installs the hearer.
+using NcFaultHearFn = void (*)(CycleRecord* record, const char* text, bool delivered);
+void ncSetFaultHearer(NcFaultHearFn hearer);
 int ncWriteComment(const char* text);  // a comment record on channel 32; 0
 // Codes 1 "3dPath", 64 "link" (written for the first link section of a run
 // only), 128 hold positioning moves, 256 "clearance" (at most one open). The two

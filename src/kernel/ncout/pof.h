@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "kernel/cycle/cycle.h"
+#include "kernel/ncout/record.h"
 
 enum : int32_t {
     kMsgPofNotOpened = 5192,   // the file named by "pofFilename" cannot be opened; the value is its name

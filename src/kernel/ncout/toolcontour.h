@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "kernel/cycle/cycle.h"
+#include "kernel/ncout/record.h"
 
 enum : int32_t {
     kToolElemStart = 0,

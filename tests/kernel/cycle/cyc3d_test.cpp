@@ -23,6 +23,7 @@
 #include "kernel/ncout/toolcontour.h"
 #include "kernel/testfiles.h"
 #include "kernel/testrecord.h"
+#include "kernel/exports/exports.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "kernel/cycle/cycrun.h"
 #include "kernel/cycle/cycstart.h"
 #include "plunge/idx5.h"
+#include "kernel/exports/exports.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "kernel/ncout/ncout.h"
 #include "kernel/testfiles.h"
 #include "kernel/testrecord.h"
+#include "kernel/exports/exports.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "platform/versioninfo.h"
 #include "kernel/testfiles.h"
 #include "kernel/testrecord.h"
+#include "kernel/exports/exports.h"
 
 namespace {
 
@@ -57,21 +58,21 @@ TEST_F(CoreTest, OneLoadedCopyWithAUseCount) {
 }
 
 TEST_F(CoreTest, ModuleFolderIsFilledOnceAndCutAfterTheLastSeparator) {
-    coreResetState();
+    exportsResetCore();
     coreSetModuleFolder("C:\\prog\\kv/lib\\kvcycles.dll");
     EXPECT_STREQ(coreModuleFolder(), "C:\\prog\\kv/lib\\");
     coreSetModuleFolder("/other/place/lib.so");
     EXPECT_STREQ(coreModuleFolder(), "C:\\prog\\kv/lib\\");
-    coreResetState();
+    exportsResetCore();
     coreSetModuleFolder("plain.so");
     EXPECT_STREQ(coreModuleFolder(), "plain.so");
-    coreResetState();
+    exportsResetCore();
     coreSetModuleFolder(std::string(600, 'd').c_str());
     EXPECT_EQ(std::string(coreModuleFolder()).size(), 510u);
 }
 
 TEST_F(CoreTest, WithoutCoreLibraryEveryWrapperAnswersMinusSix) {
-    coreResetState();
+    exportsResetCore();
     coreSetModuleFolder("/nonexistent-folder/libkvcycles.so");
     EXPECT_EQ(coreOpen(&a), 0);
     EXPECT_EQ(a.coreHandle, nullptr);
@@ -93,7 +94,7 @@ TEST_F(CoreTest, WithoutCoreLibraryEveryWrapperAnswersMinusSix) {
 }
 
 TEST_F(CoreTest, MissingEntriesAnswerMinusThreeAndKeepThePresets) {
-    coreResetState();
+    exportsResetCore();
     std::string minimal = std::string(KV_BIN_DIR) + "/coremin/libkvcycles.so";
     coreSetModuleFolder(minimal.c_str());
     ASSERT_EQ(coreOpen(&a), 1);  // OpenCore is there; SetDLLPath is not
@@ -128,7 +129,7 @@ TEST_F(CoreTest, EntriesFollowTheLibraryLoadedAtTheTime) {
     std::string minimal = std::string(KV_BIN_DIR) + "/coremin/libkvcycles.so";
     std::string full = moduleFileName();
     for (const std::string& folder : {full, minimal, full, minimal}) {
-        coreResetState();
+        exportsResetCore();
         coreSetModuleFolder(folder.c_str());
         const bool complete = folder == full;
         for (int run = 0; run < 2; ++run) {

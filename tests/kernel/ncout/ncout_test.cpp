@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kernel/nccapture.h"
+#include "plunge/idx5.h"
 
 namespace {
 

@@ -16,11 +16,12 @@
 #include "kernel/base/rng.h"
 #include "kernel/cycle/cyc3d.h"
 #include "kernel/cycle/cycle.h"
+#include "kernel/exports/exports.h"
 #include "kernel/ncout/ncout.h"
+#include "kernel/testfiles.h"
+#include "kernel/testrecord.h"
 #include "plunge/cycparams.h"
 #include "plunge/idx5.h"
-#include "testfiles.h"
-#include "testrecord.h"
 
 namespace {
 

@@ -13,8 +13,9 @@
 #include "kernel/base/rng.h"
 #include "kernel/cycle/cycle.h"
 #include "plunge/cycparams.h"
-#include "testfiles.h"
-#include "testrecord.h"
+#include "kernel/testfiles.h"
+#include "kernel/testrecord.h"
+#include "kernel/exports/exports.h"
 
 namespace {
 
