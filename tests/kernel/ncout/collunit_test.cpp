@@ -24,7 +24,7 @@ TEST(CollUnit, FollowsTheNcOutputsFactor) {
         EXPECT_EQ(collUnitFactor(), r.holds) << r.factor;
     }
     // The output's progress reset keeps the run's unit; the full reset takes both back to 1.
-    idx5ResetState();
+    ncRestartOutput();
     EXPECT_EQ(collUnitFactor(), 25.4);
     ncOutResetState();
     EXPECT_EQ(ncUnitFactor(), 1.0);
