@@ -24,6 +24,7 @@
 #include "fuzzhelp.h"
 #include "geometry/frames.h"
 #include "geometry/rng.h"
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "kernel/ncout/core.h"
 #include "kernel/cycle/cycle.h"
@@ -65,42 +66,17 @@ namespace {
 constexpr double kMaxStepsAcross = 12.0;
 
 void resetAll() {
-    clistResetState();
-    contourOffsetResetState();
-    cornerLoopResetState();
-    cutListsResetState();
-    feedHelpersResetState();
-    islandsResetState();
-    linearcfitResetState();
-    linkMoveResetState();
-    planeRingsResetState();
+    runResetAll();
     pocketErrorResetState();
-    pocketKernelResetState();
-    pocketOutputResetState();
-    pocketRunResetState();
-    regionStackResetState();
-    regionTreeResetState();
-    regionWalkResetState();
-    restMatResetState();
-    rifResetState();
-    ringHelpersResetState();
-    ringRoundResetState();
-    strategiesResetState();
-    ccpParamsResetState();
     kvListFree(kvCCP.vars);
     kvCCP.vars = nullptr;
     ncFreeChannels(&kvCCP);
-    framesResetState();
-    framePairResetState();
-    msgResetState();
-    numTextResetState();
+    runResetAll();
     ncOutResetState();
     pofResetState();
-    toolContourResetState();
     wogResetState();
     kont2dResetState();
     cycleResetState();
-    rngResetState();
 }
 
 struct Point {

@@ -7,6 +7,7 @@
 
 #include "avoidance/axisintervals.h"
 #include "collision/collassembly.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -131,6 +132,7 @@ void avoidSetAnalytic(int on) {
 void avoidSearchResetState() {
     gAnalytic = 0;
 }
+static const RunReset gRunReset(kRunResetAvoidance, "avoidSearch", avoidSearchResetState);
 
 int avoidSpanFreeB(const Vec3* p, double bFrom, double bTo, double c, double* hit) {
     return spanFree([&](double b) { return freeAt(p, c, b); }, bFrom, bTo, kBStep, hit);

@@ -10,6 +10,7 @@
 #include "collision/chkmodel.h"
 #include "collision/toolseg.h"
 #include "collision/tprof.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -263,3 +264,5 @@ void toolAssemblyResetState() {
     toolAssemblyFree();
     g = ActiveState{};
 }
+// After the tool segments: its free refreshes their swing shape, which their reset would wipe.
+static const RunReset gRunReset(kRunResetCollision - 1, "toolAssembly", toolAssemblyResetState);

@@ -7,6 +7,7 @@
 
 #include "collision/chkmodel.h"
 #include "collision/toolassembly.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -477,3 +478,4 @@ void toolSegResetState() {
     gShape = SwingShape{};
     gTable = TakeoffTable{};
 }
+static const RunReset gRunReset(kRunResetCollision, "toolSeg", toolSegResetState);

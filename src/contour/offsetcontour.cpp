@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "kernel/base/runreset.h"
+
 namespace {
 
 const double kPi = 3.14159265358979323846;
@@ -654,3 +656,4 @@ void offsetContourResetState() {
     gCornerFactor = 0.02;
     gRetry = 0;
 }
+static const RunReset gRunReset(kRunResetContour, "offsetContour", offsetContourResetState);

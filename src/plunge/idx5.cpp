@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "kernel/base/runreset.h"
 #include "kernel/cycle/cyc3d.h"
 #include "kernel/cycle/cycrun.h"
 #include "kernel/ncout/ncemit.h"
@@ -106,3 +107,4 @@ void idx5GetPivot(Vec3* out) {
 void idx5PivotResetState() {
     gPivot = {0.0, 0.0, 1.0};
 }
+static const RunReset gRunReset(kRunResetCycles, "idx5Pivot", idx5PivotResetState);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
@@ -291,6 +292,7 @@ int contourOrientation(const ContourElement* chain, int32_t count) {
 void contourOrientResetState() {
     stepMemoClear(&orientMemo());
 }
+static const RunReset gRunReset(kRunResetCycles, "contourOrient", contourOrientResetState);
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
@@ -371,3 +372,4 @@ void ringHelpersResetState() {
     stepMemoClear(&filterMemo());
     ringSpliceMemoClear();
 }
+static const RunReset gRunReset(kRunResetCycles, "ringHelpers", ringHelpersResetState);

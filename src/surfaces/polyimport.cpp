@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "geometry/frames.h"
+#include "kernel/base/runreset.h"
 #include "kernel/cycle/cyc3d.h"
 #include "kernel/base/mem.h"
 #include "surfaces/meshfiles/polyread.h"
@@ -67,6 +68,7 @@ void scalePointAxes(Vec3* p) {
 void polyImportResetState() {
     setAxisScale(1.0, 1.0, 1.0);
 }
+static const RunReset gRunReset(kRunResetSurfaces, "polyImport", polyImportResetState);
 
 void sortTriangleByZ(Triangle3D* tri) {
     int top = 0;

@@ -9,6 +9,7 @@
 #include "avoidance/machinecheck.h"
 #include "collision/toolseg.h"
 #include "geometry/rng.h"
+#include "kernel/base/runreset.h"
 #include "toolsolid.h"
 
 namespace {
@@ -70,8 +71,7 @@ TEST(ToolLine, QuadraticIntervals) {
 }
 
 TEST(ToolLine, SegmentAgainstConeMatchesSampling) {
-    rngResetState();
-    avoidTiltResetState();
+    runResetAll();
     int hits = 0;
     for (int k = 0; k < 400; k++) {
         ToolDescription t{};
@@ -109,8 +109,7 @@ TEST(ToolLine, SegmentAgainstConeMatchesSampling) {
 }
 
 TEST(ToolLine, VerticalLineAgainstHolderMatchesSampling) {
-    rngResetState();
-    avoidTiltResetState();
+    runResetAll();
     int hits = 0;
     for (int k = 0; k < 300; k++) {
         ToolDescription t{};

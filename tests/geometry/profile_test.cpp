@@ -14,6 +14,7 @@
 #include "contour/polygroup.h"
 #include "geometry/frames.h"
 #include "geometry/textscan.h"
+#include "kernel/base/runreset.h"
 #include "msg_capture.h"
 #include "workfolder.h"
 
@@ -71,12 +72,10 @@ void expectPoints(const ProfileCurve* p, const std::vector<Pt>& want, const std:
 class Profiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        framesResetState();
-        framePairResetState();
+        runResetAll();
     }
     void TearDown() override {
-        framesResetState();
-        framePairResetState();
+        runResetAll();
     }
 };
 

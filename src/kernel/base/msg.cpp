@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "kernel/base/runreset.h"
 #include "kernel/ncout/ncemit.h"
 #include "kernel/ncout/ncout.h"
 
@@ -138,3 +139,4 @@ void msgResetState() {
     gLevel = kDefaultLevel;
     gHeld = Held{};
 }
+static const RunReset gRunReset(kRunResetBase, "msg", msgResetState);

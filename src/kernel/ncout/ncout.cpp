@@ -9,6 +9,7 @@
 #include <string>
 
 #include "geometry/frames.h"
+#include "kernel/base/runreset.h"
 #include "kernel/ncout/core.h"
 #include "kernel/ncout/curveout.h"
 #include "kernel/ncout/ncemit.h"
@@ -860,3 +861,13 @@ void ncOutResetState() {
     sbsResetState();
     g = NcOutState{};
 }
+
+namespace {
+// The writer is the host entry's choice, made before the run starts.
+void ncOutRunReset() {
+    CycleRecord* writer = g.writer;
+    ncOutResetState();
+    g.writer = writer;
+}
+const RunReset gRunReset(kRunResetNcOut, "ncOut", ncOutRunReset);
+}  // namespace

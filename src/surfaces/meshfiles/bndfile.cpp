@@ -10,6 +10,7 @@
 
 #include "geometry/frames.h"
 #include "kernel/base/cfgfile.h"
+#include "kernel/base/runreset.h"
 #include "kernel/cycle/cyc3d.h"
 #include "kernel/base/kvx/kvxfile.h"
 #include "kernel/base/kvx/kvxobj.h"
@@ -203,6 +204,7 @@ void writeBoundaryResetState() {
     g_arcStep = 0.0;
     g_sideOutput = g_plungeOutput = 0;
 }
+static const RunReset gRunReset(kRunResetSurfaces, "writeBoundary", writeBoundaryResetState);
 
 namespace {
 
