@@ -14,6 +14,7 @@
 #include "fuzzhelp.h"
 #include "geometry/frames.h"
 #include "geometry/profile.h"
+#include "kernel/base/runreset.h"
 #include "plunge/bladecurves.h"
 #include "plunge/cycparams.h"
 #include "plunge/hubshroud.h"
@@ -24,10 +25,8 @@
 namespace {
 
 void resetAll() {
-    kvxSurfResetState();
-    framePairResetState();
+    runResetAll();
     cycleParamsResetState();
-    hubShroudResetState();
 }
 
 const HubShroud* channel() {

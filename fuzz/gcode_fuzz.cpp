@@ -2,14 +2,14 @@
 #include <cstring>
 
 #include "fuzzhelp.h"
+#include "kernel/base/runreset.h"
 #include "pocket/clist.h"
 #include "pocket/gcodefile.h"
 #include "pocket/pocketerr.h"
 #include "pocket/rifblock.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    rifResetState();
-    clistResetState();
+    runResetAll();
     pocketErrorResetState();
     std::string file = fuzzWriteFile("input.rif", data, size);
     RifBlock* rif = rifBlock();
@@ -19,7 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     double radius = 0.0;
     int result = gcodeFileRead(nullptr, &radius);
     fuzzCheck(result >= -1 && result <= 2, "an unknown result");
-    clistResetState();
-    rifResetState();
+    runResetAll();
     return 0;
 }

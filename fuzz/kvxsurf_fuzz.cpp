@@ -4,12 +4,12 @@
 
 #include "fuzzhelp.h"
 #include "geometry/frames.h"
+#include "kernel/base/runreset.h"
 #include "surfaces/kvxsurf.h"
 #include "surfaces/surflist.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    kvxSurfResetState();
-    framePairResetState();
+    runResetAll();
     SurfList* list = newSurfList(3);
     fuzzCheck(list != nullptr, "no list");
     readSurfObjectsBuffer(data, size, list);

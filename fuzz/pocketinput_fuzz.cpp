@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "fuzzhelp.h"
+#include "kernel/base/kvx/kvlist.h"
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "kernel/ncout/ncchan.h"
 #include "pocket/clist.h"
@@ -17,10 +19,16 @@ namespace {
 
 constexpr char kHeader[] = "kVX-Exchange-File\nkVX-Version: 1.0\npocket\ncontours\n";
 
+// The pocket state of a fresh process: a fresh run's, and no variables left on the record.
+void freshPocketInput() {
+    runResetAll();
+    kvListFree(kvCCP.vars);
+    kvCCP.vars = nullptr;
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    pocketInputResetState();
+    freshPocketInput();
     FuzzBytes in{data, size};
     uint8_t flags = in.u8();
     std::string text = flags & 1 ? kHeader : "";
@@ -43,6 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<ContourElement> elements(header.elementCount + 1);
         clistGet(list, elements.data(), &header, i);
     }
-    pocketInputResetState();
+    freshPocketInput();
     return 0;
 }

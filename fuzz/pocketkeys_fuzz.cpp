@@ -2,6 +2,8 @@
 // (odd first byte), or the keyword block of a configuration run read from a
 // word-pair file (even first byte).
 #include "fuzzhelp.h"
+#include "kernel/base/kvx/kvlist.h"
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "kernel/base/wordpair.h"
 #include "pocket/clist.h"
@@ -11,8 +13,17 @@
 #include "pocket/pocketstate.h"
 #include "pocket/rifblock.h"
 
+namespace {
+// The pocket state of a fresh process: a fresh run's, and no variables left on the record.
+void freshPocketInput() {
+    runResetAll();
+    kvListFree(kvCCP.vars);
+    kvCCP.vars = nullptr;
+}
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    pocketInputResetState();
+    freshPocketInput();
     wordPairResetState();
     FuzzBytes in{data, size};
     bool parameters = in.u8() & 1;
@@ -26,6 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rifParseKeywords(pairs);
         kvListFree(pairs);
     }
-    pocketInputResetState();
+    freshPocketInput();
     return 0;
 }

@@ -23,9 +23,13 @@
 #include "KVWOG5/wogerr.h"
 #include "fuzzhelp.h"
 #include "geometry/frames.h"
+#include "geometry/rng.h"
 #include "kernel/base/msg.h"
 #include "kernel/base/numtext.h"
 #include "kernel/base/rng.h"
+#include "kernel/base/runreset.h"
+#include "kernel/ncout/core.h"
+#include "pocket/ccp.h"
 #include "kernel/cycle/cycle.h"
 #include "kernel/cycle/cycstart.h"
 #include "kernel/ncout/core.h"
@@ -66,42 +70,17 @@ namespace {
 constexpr double kMaxStepsAcross = 12.0;
 
 void resetAll() {
-    clistResetState();
-    contourOffsetResetState();
-    cornerLoopResetState();
-    cutListsResetState();
-    feedHelpersResetState();
-    islandsResetState();
-    linearcfitResetState();
-    linkMoveResetState();
-    planeRingsResetState();
+    runResetAll();
     pocketErrorResetState();
-    pocketKernelResetState();
-    pocketOutputResetState();
-    pocketRunResetState();
-    regionStackResetState();
-    regionTreeResetState();
-    regionWalkResetState();
-    restMatResetState();
-    rifResetState();
-    ringHelpersResetState();
-    ringRoundResetState();
-    strategiesResetState();
-    ccpParamsResetState();
     kvListFree(kvCCP.vars);
     kvCCP.vars = nullptr;
     ncFreeChannels(&kvCCP);
-    framesResetState();
-    framePairResetState();
-    msgResetState();
-    numTextResetState();
+    runResetAll();
     ncOutResetState();
     pofResetState();
-    toolContourResetState();
     wogResetState();
     kont2dResetState();
     cycleResetState();
-    rngResetState();
 }
 
 struct Point {

@@ -3,6 +3,7 @@
 // chooses the import with the shared-edge switch.
 #include "fuzzhelp.h"
 #include "kernel/base/kvx/kvxfile.h"
+#include "kernel/base/runreset.h"
 #include "surfaces/meshfiles/polynode.h"
 #include "surfaces/meshfiles/polyread.h"
 #include "surfaces/polyimport.h"
@@ -14,8 +15,7 @@ constexpr char kHeader[] = "kVX-Exchange-File\nkVX-Version: 1.0\npoly\n;\n";
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    polyReadResetState();
-    polyImportResetState();
+    runResetAll();
     FuzzBytes in{data, size};
     uint8_t flags = in.u8();
     std::string text = flags & 1 ? kHeader : "";

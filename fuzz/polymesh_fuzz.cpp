@@ -5,6 +5,7 @@
 #include "collision/polymesh.h"
 #include "fuzzhelp.h"
 #include "geometry/frames.h"
+#include "kernel/base/runreset.h"
 #include "surfaces/meshfiles/facetfile.h"
 #include "surfaces/polyimport.h"
 
@@ -15,11 +16,7 @@ constexpr char kHeader[] = "kVX-Exchange-File\nkVX-Version: 1.0\nmesh\n;\n";
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    polymeshResetState();
-    polyImportResetState();
-    facetFileResetState();
-    framesResetState();
-    framePairResetState();
+    runResetAll();
     FuzzBytes in{data, size};
     uint8_t flags = in.u8();
     static const char* const kNames[] = {"mesh.3df", "mesh.stl", "mesh.kvx", "mesh.kvx"};

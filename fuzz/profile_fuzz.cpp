@@ -3,10 +3,10 @@
 #include "fuzzhelp.h"
 #include "geometry/frames.h"
 #include "geometry/profile.h"
+#include "kernel/base/runreset.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    framesResetState();
-    framePairResetState();
+    runResetAll();
     FuzzBytes in{data, size};
     uint8_t flags = in.u8();
     std::string file = fuzzWriteFile("input.prf", in.data, in.size);

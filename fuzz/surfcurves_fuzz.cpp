@@ -22,6 +22,7 @@
 #include "fuzzhelp.h"
 #include "geometry/frames.h"
 #include "geometry/profile.h"
+#include "kernel/base/runreset.h"
 #include "plunge/cycparams.h"
 #include "plunge/hubshroud.h"
 #include "plunge/isostrip.h"
@@ -64,12 +65,9 @@ Bounds workBounded(const uint8_t* data, size_t size, double tol) {
 }
 
 void resetAll() {
-    kvxSurfResetState();
-    framePairResetState();
+    runResetAll();
     isoResetState();
-    meshSetResetState();
     cycleParamsResetState();
-    hubShroudResetState();
 }
 
 }  // namespace

@@ -5,11 +5,11 @@
 #include "collision/tprof.h"
 #include "fuzzhelp.h"
 #include "geometry/frames.h"
+#include "kernel/base/runreset.h"
 #include "surfaces/kvxcontour.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    kvxContourResetState();
-    framePairResetState();
+    runResetAll();
     FuzzBytes in{data, size};
     double tolerance = (1 + in.u8()) / 100.0;
     std::string file = fuzzWriteFile("parts.kvx", in.data, in.size);

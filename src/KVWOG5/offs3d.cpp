@@ -528,7 +528,3 @@ int offs3dRegionChanged(const Offs3dParams* params, const Offs3dPath* path, int3
     (void)params;
     return 0;
 }
-
-void offs3dResetState() {
-    for (RadiusTable*& t : gThreadRadius) t = nullptr;
-}

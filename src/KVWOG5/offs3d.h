@@ -209,7 +209,6 @@ double offs3dRadiusAddition(int32_t element);
 // Region numbering of the triangle mode; never entered in the 2D use, so both answer 0.
 int offs3dRegionIndices(Offs3dParams* params, Offs3dPath* path, int32_t first);
 int offs3dRegionChanged(const Offs3dParams* params, const Offs3dPath* path, int32_t element);
-void offs3dResetState();
 
 // ---- contact search and start test (offs3d_search.cpp)
 // cells: the triangle cell and the element cell at the probe.

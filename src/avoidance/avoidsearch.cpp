@@ -8,6 +8,7 @@
 #include "avoidance/axisintervals.h"
 #include "collision/collassembly.h"
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -130,6 +131,7 @@ void avoidSetAnalytic(int on) {
 void avoidSearchResetState() {
     gAnalytic = 0;
 }
+static const RunReset gRunReset(kRunResetAvoidance, "avoidSearch", avoidSearchResetState);
 
 int avoidSpanFreeB(const Vec3* p, double bFrom, double bTo, double c, double* hit) {
     return spanFree([&](double b) { return freeAt(p, c, b); }, bFrom, bTo, kBStep, hit);

@@ -14,6 +14,7 @@
 #include "collision/proj.h"
 #include "geometry/grid2d.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -293,3 +294,4 @@ void avoidTiltResetState() {
     g = AvoidState{};
     avoidGridResetState();
 }
+static const RunReset gRunReset(kRunResetAvoidance, "avoidTilt", avoidTiltResetState);

@@ -11,6 +11,7 @@
 #include "avoidance/axisintervals_math.h"
 #include "geometry/solve.h"
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -282,6 +283,7 @@ void axisIntervalsResetState() {
     for (auto& s : gSlots) s = nullptr;
     gBoxTree = 1;
 }
+static const RunReset gRunReset(kRunResetAvoidance, "axisIntervals", axisIntervalsResetState);
 
 double angleWrapNear(double a, double ref) {
     if (!std::isfinite(a) || !std::isfinite(ref)) return a;

@@ -14,6 +14,8 @@
 #include "geometry/curve3d.h"
 #include "geometry/frames.h"
 #include "kernel/base/abort.h"
+#include "kernel/base/runreset.h"
+#include "kernel/cycle/cycle.h"
 #include "kernel/base/msg.h"
 #include "kernel/base/rng.h"
 #include "kernel/ncout/ncout.h"
@@ -147,6 +149,7 @@ void linkSetRandomThinning(int32_t on) {
 void linksResetState() {
     gLinks = {};
 }
+static const RunReset gRunReset(kRunResetAvoidance, "links", linksResetState);
 
 int linkSegmentFree(const Vec3* a1, const Vec3* a2, const LinkContext* ctx, CheckModel* model, const Vec3* E,
                     const Vec3* F) {

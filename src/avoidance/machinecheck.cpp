@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "geometry/frames.h"
+#include "kernel/base/runreset.h"
 #include "platform/module.h"
 
 const char* const kMachinePositionEntry = "kvMachinePositionValid";
@@ -77,3 +78,4 @@ int checkMachinePositions(const Vec3* point, Vec3* axis, double toolLength) {
 void machineCheckResetState() {
     g = MachineState{};
 }
+static const RunReset gRunReset(kRunResetAvoidance, "machineCheck", machineCheckResetState);

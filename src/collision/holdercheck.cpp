@@ -6,6 +6,8 @@
 #include "collision/collreport.h"
 #include "collision/conesection.h"
 #include "kernel/base/abort.h"
+#include "kernel/base/runreset.h"
+#include "kernel/cycle/cycle.h"
 #include "kernel/base/msg.h"
 
 namespace {
@@ -51,6 +53,7 @@ void holderCheckResetState() {
     gPrevZ = 0;
     gTryShown = false;
 }
+static const RunReset gRunReset(kRunResetCollision, "holderCheck", holderCheckResetState);
 
 int holderCheck(const CheckModel* model, const ToolDescription* t, const Vec3* p, const Vec3* a) {
     if (!model || !t || !p || !a) return 0;

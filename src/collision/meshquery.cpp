@@ -8,6 +8,8 @@
 #include "collision/meshindex.h"
 #include "collision/sweep.h"
 #include "kernel/base/abort.h"
+#include "kernel/base/runreset.h"
+#include "kernel/cycle/cycle.h"
 #include "surfaces/polyimport.h"
 
 namespace {
@@ -413,6 +415,7 @@ void meshResetState() {
     gReferenceHook = nullptr;
     gHaveLast[0] = gHaveLast[1] = false;
 }
+static const RunReset gRunReset(kRunResetCollision, "mesh", meshResetState);
 
 int meshDropTool(const CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p,
                  const Vec3* d, double length, double* lift, Vec3* contact) {

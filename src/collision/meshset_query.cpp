@@ -5,6 +5,7 @@
 
 #include "collision/meshset.h"
 #include "collision/toolseg.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -631,3 +632,4 @@ void meshSetResetState() {
     meshSetSetFolders(nullptr, nullptr);
     collMeshUseWide(1);
 }
+static const RunReset gRunReset(kRunResetCollision, "meshSet", meshSetResetState);

@@ -13,6 +13,7 @@
 #include "geometry/frames.h"
 #include "kernel/base/mem.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/runreset.h"
 #include "surfaces/meshfiles/facetfile.h"
 #include "surfaces/meshfiles/facetlist.h"
 #include "surfaces/meshfiles/stl.h"
@@ -224,6 +225,7 @@ void polymeshResetState() {
     g_secondOffsetZ = 0.0;
     g_groupHook = nullptr;
 }
+static const RunReset gRunReset(kRunResetCollision, "polymesh", polymeshResetState);
 
 void polymeshFree(CheckModel* model) {
     if (model == nullptr) return;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kernel/base/runreset.h"
+
 namespace {
 
 struct Source {
@@ -448,3 +450,4 @@ void projResetState() {
     gProfMode = 1;
     gPlungeFlag = 0;
 }
+static const RunReset gRunReset(kRunResetCollision, "proj", projResetState);

@@ -7,6 +7,7 @@
 
 #include "KVWOG5/pred2d.h"
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -163,6 +164,7 @@ void ringContactResetState() {
     gAngles = SweepAngles{};
     gDefault = ContactState{0, 0, 0.5, {0, 0, 0}};
 }
+static const RunReset gRunReset(kRunResetCollision, "ringContact", ringContactResetState);
 
 int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double z, Vec3* centreOut,
                    Vec3* touchOut) {

@@ -54,7 +54,6 @@ struct SweepHit {
 // The motion direction (unit; also the tool axis) read by every kernel.
 void sweepSetDirection(const Vec3* d);
 const Vec3* sweepDirection();
-void sweepResetState();  // straight down
 
 // Kernels by tool shape; each returns a kSweep* code.
 uint16_t sweepBall(KernelBlock* block);

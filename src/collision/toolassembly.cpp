@@ -11,6 +11,7 @@
 #include "collision/toolseg.h"
 #include "collision/tprof.h"
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -264,3 +265,5 @@ void toolAssemblyResetState() {
     toolAssemblyFree();
     g = ActiveState{};
 }
+// After the tool segments: its free refreshes their swing shape, which their reset would wipe.
+static const RunReset gRunReset(kRunResetCollision - 1, "toolAssembly", toolAssemblyResetState);

@@ -8,6 +8,7 @@
 #include "collision/chkmodel.h"
 #include "collision/toolassembly.h"
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -478,3 +479,4 @@ void toolSegResetState() {
     gShape = SwingShape{};
     gTable = TakeoffTable{};
 }
+static const RunReset gRunReset(kRunResetCollision, "toolSeg", toolSegResetState);

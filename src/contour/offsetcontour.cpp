@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -654,3 +655,4 @@ void offsetContourResetState() {
     gCornerFactor = 0.02;
     gRetry = 0;
 }
+static const RunReset gRunReset(kRunResetContour, "offsetContour", offsetContourResetState);

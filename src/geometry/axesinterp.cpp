@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "kernel/base/runreset.h"
+
 namespace {
 
 constexpr double kTol = 1e-5;
@@ -22,6 +24,7 @@ void axesInterpSetPolar(int value) {
 void axesInterpResetState() {
     axesInterpPolar = 1;
 }
+static const RunReset gRunReset(kRunResetGeometry, "axesInterp", axesInterpResetState);
 
 int axesInterpRange(Plist* list, int32_t i0, int32_t i1, double total) {
     if (badRange(list, i0, i1)) return -1;

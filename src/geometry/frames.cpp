@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "kernel/base/runreset.h"
+
 namespace {
 
 GlobalFrames makeInitialFrames() {
@@ -119,6 +121,7 @@ int framesZAxisDiffersAB() {
 void framesResetState() {
     gFrames = makeInitialFrames();
 }
+static const RunReset gFramesReset(kRunResetGeometry, "frames", framesResetState);
 
 void pointWorldToFrameA(Vec3* p) {
     xform(p, &gFrames.aInv);
@@ -263,3 +266,4 @@ int framePairToWorld(Vec3* p) {
 void framePairResetState() {
     framePairFree();
 }
+static const RunReset gFramePairReset(kRunResetGeometry, "framePair", framePairResetState);

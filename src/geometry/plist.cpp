@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include "kernel/base/runreset.h"
+
 namespace {
 
 constexpr double kTol = 1e-5;
@@ -316,6 +318,7 @@ int32_t plistSplitIndex() {
 void plistResetState() {
     splitIndex = -1;
 }
+static const RunReset gRunReset(kRunResetGeometry, "plist", plistResetState);
 
 int plistDeleteRange(Plist* list, int32_t i, int32_t j) {
     if (list == nullptr || j < i || i < 0 || j >= list->count) return 0;

@@ -7,6 +7,7 @@
 
 #include "geometry/seglentable.h"
 #include "kernel/base/rng.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -273,3 +274,4 @@ void plistReduceResetState() {
     rngUser = nullptr;
     rngState.state = 1u;
 }
+static const RunReset gRunReset(kRunResetGeometry, "plistReduce", plistReduceResetState);

@@ -11,6 +11,7 @@
 #include "geometry/profile.h"
 #include "geometry/seg3d.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/runreset.h"
 #include "plunge/cycparams.h"
 #include "surfaces/facet.h"
 #include "surfaces/kvxsurf.h"
@@ -367,3 +368,4 @@ void bladeCurvesResetState() {
     gAreas.clear();
     gAreas.shrink_to_fit();
 }
+static const RunReset gRunReset(kRunResetCycles, "bladeCurves", bladeCurvesResetState);

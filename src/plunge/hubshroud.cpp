@@ -9,6 +9,7 @@
 
 #include "geometry/profile.h"
 #include "geometry/seg3d.h"
+#include "kernel/base/runreset.h"
 #include "plunge/cycparams.h"
 #include "plunge/isostrip.h"
 #include "surfaces/kvxsurf.h"
@@ -350,3 +351,4 @@ int32_t hubShroudJoinFlag() {
 void hubShroudResetState() {
     gJoinFlag = 0;
 }
+static const RunReset gRunReset(kRunResetCycles, "hubShroud", hubShroudResetState);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "kernel/base/numtext.h"
+#include "kernel/base/runreset.h"
 #include "kernel/cycle/cyc3d.h"
 #include "kernel/cycle/cycrun.h"
 #include "kernel/ncout/core.h"
@@ -126,3 +127,4 @@ void idx5GetPivot(Vec3* out) {
 void idx5PivotResetState() {
     gPivot = {0.0, 0.0, 1.0};
 }
+static const RunReset gRunReset(kRunResetCycles, "idx5Pivot", idx5PivotResetState);

@@ -9,6 +9,7 @@
 #include "collision/collassembly.h"
 #include "collision/collreport.h"
 #include "kernel/base/abort.h"
+#include "kernel/base/runreset.h"
 #include "kernel/cycle/cycle.h"
 #include "kernel/base/msg.h"
 #include "kernel/ncout/ncout.h"
@@ -763,3 +764,4 @@ void plungeOutResetState() {
     hubSolidFree(gOut.hub);
     gOut = OutState{};
 }
+static const RunReset gRunReset(kRunResetCycles, "plungeOut", plungeOutResetState);

@@ -1,5 +1,6 @@
 #include "pocket/ccp.h"
 
+#include "kernel/base/runreset.h"
 #include "kernel/cycle/cycrun.h"
 
 CycleRecord kvCCP = {
@@ -75,6 +76,7 @@ CcpParams kvCCPParams = kDefaults;
 void ccpParamsResetState() {
     kvCCPParams = kDefaults;
 }
+static const RunReset gRunReset(kRunResetCycles, "ccpParams", ccpParamsResetState);
 
 int ccpRejectArgs(CycleRecord*) {
     return 0;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel/base/runreset.h"
 #include "pocket/pocketerr.h"
 
 namespace {
@@ -236,6 +237,7 @@ ContourElement* clistScratch(int which) {
 void clistResetState() {
     for (int i = 0; i < kClistCount; ++i) clistFree(kNames[i]);
 }
+static const RunReset gRunReset(kRunResetCycles, "clist", clistResetState);
 
 bool clistLoad(const char* list, int32_t index, std::vector<ContourElement>& out) {
     ContourHeader h{};

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/chaincross.h"
 #include "pocket/chainoffset.h"
 #include "pocket/contourclean.h"
@@ -443,3 +444,4 @@ void contourOffsetResetState() {
     w.thinTest = 0;
     w.closeSnap = 0;
 }
+static const RunReset gRunReset(kRunResetCycles, "contourOffset", contourOffsetResetState);

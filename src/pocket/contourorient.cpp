@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
@@ -290,6 +291,7 @@ int contourOrientation(const ContourElement* chain, int32_t count) {
 void contourOrientResetState() {
     stepMemoClear(&orientMemo());
 }
+static const RunReset gRunReset(kRunResetCycles, "contourOrient", contourOrientResetState);
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
@@ -204,6 +205,7 @@ void contourReduceResetState() {
     stepMemoClear(&memo());
     stepMemoClear(&runMemo());
 }
+static const RunReset gRunReset(kRunResetCycles, "contourReduce", contourReduceResetState);
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/elemaccess.h"
@@ -102,3 +103,4 @@ int32_t cornerLoopInsert(int32_t node, ContourElement* ring, int32_t n, int32_t 
 void cornerLoopResetState() {
     gLoop = CornerLoopState{};
 }
+static const RunReset gRunReset(kRunResetCycles, "cornerLoop", cornerLoopResetState);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "geometry/vec.h"
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
@@ -611,3 +612,4 @@ int cutListsMerge() {
 void cutListsResetState() {
     state() = CutState{};
 }
+static const RunReset gRunReset(kRunResetCycles, "cutLists", cutListsResetState);

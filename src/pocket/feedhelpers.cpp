@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "kernel/ncout/ncemit.h"
 #include "kernel/base/numtext.h"
@@ -212,3 +213,4 @@ int32_t elementsToPoints(Vec2* points, int32_t capacity, const ContourElement* e
 void feedHelpersResetState() {
     gFeedCount = 0;
 }
+static const RunReset gRunReset(kRunResetCycles, "feedHelpers", feedHelpersResetState);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "geometry/vec.h"
+#include "kernel/base/runreset.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/contouroffset.h"
@@ -640,3 +641,4 @@ int islandsBoundaryContact() {
 void islandsResetState() {
     state() = IslandState{};
 }
+static const RunReset gRunReset(kRunResetCycles, "islands", islandsResetState);

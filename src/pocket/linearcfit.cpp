@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "kernel/base/runreset.h"
+
 namespace {
 
 constexpr double kSpreadRefused = 6.6e6;
@@ -583,3 +585,4 @@ void linearcfitResetState() {
     lastFailure = kFitOk;
     failureWrites = 0;
 }
+static const RunReset gRunReset(kRunResetCycles, "linearcfit", linearcfitResetState);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "kernel/base/runreset.h"
 #include "pocket/chaincross.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
@@ -286,3 +287,4 @@ int pathTangentAt(const ContourElement* chain, int32_t count, int32_t element, c
 void linkMoveResetState() {
     gTrochoid = nullptr;
 }
+static const RunReset gRunReset(kRunResetCycles, "linkMove", linkMoveResetState);

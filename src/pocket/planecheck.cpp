@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
@@ -488,6 +489,7 @@ int toolRoomOn(const ContourElement* move, double reach, double height) {
 void planeCheckResetState() {
     for (int i = 0; i < 2; ++i) wallGrid(i) = WallGrid{};
 }
+static const RunReset gRunReset(kRunResetCycles, "planeCheck", planeCheckResetState);
 
 int helixClearCheck(const Vec2* centre, double helixRadius, double bottom) {
     if (!centre) return 0;

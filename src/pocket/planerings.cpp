@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "geometry/vec.h"
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/clist.h"
@@ -798,3 +799,4 @@ int pocketOpenFirstRings(double r, int orientation) {
 void planeRingsResetState() {
     state().buffer.release();
 }
+static const RunReset gRunReset(kRunResetCycles, "planeRings", planeRingsResetState);

@@ -1,5 +1,6 @@
 #include "pocket/pocketerr.h"
 
+#include "kernel/base/runreset.h"
 #include "kernel/ncout/ncemit.h"
 #include "pocket/pocketstate.h"
 
@@ -57,3 +58,4 @@ void pocketErrorResetState() {
     gLastError = 0;
     gCalls = 0;
 }
+static const RunReset gRunReset(kRunResetCycles, "pocketError", pocketErrorResetState);

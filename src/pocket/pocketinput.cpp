@@ -449,12 +449,3 @@ int clistToWorld(const char* name) {
     return 1;
 }
 
-void pocketInputResetState() {
-    clistResetState();
-    pocketKernelResetState();
-    pocketErrorResetState();
-    rifResetState();
-    ccpParamsResetState();
-    kvListFree(kvCCP.vars);
-    kvCCP.vars = nullptr;
-}

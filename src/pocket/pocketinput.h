@@ -34,6 +34,3 @@ int32_t contourMergeCollinear(ContourElement* elements, int32_t count);
 int contourToWorld(ContourElement* elements, ContourHeader* header);
 int clistToWorld(const char* name);
 
-// The pocket cycle's input state as a fresh process has it: lists, kernel, errors, keyword block,
-// parameters and the record's variables.
-void pocketInputResetState();

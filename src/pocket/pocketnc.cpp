@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "kernel/base/kvx/kvlist.h"
 #include "kernel/ncout/ncemit.h"
@@ -769,6 +770,7 @@ int outsideInEmit() {
 void pocketOutputResetState() {
     resetOut();
 }
+static const RunReset gRunReset(kRunResetCycles, "pocketOutput", pocketOutputResetState);
 
 void rampFlush() {
     if (!gOut.rampActive) return;

@@ -13,6 +13,7 @@
 #include "kernel/base/msg.h"
 #include "kernel/base/numtext.h"
 #include "kernel/base/rng.h"
+#include "kernel/base/runreset.h"
 #include "kernel/cycle/cyc3d.h"
 #include "kernel/ncout/core.h"
 #include "kernel/ncout/ncemit.h"
@@ -204,19 +205,10 @@ int ccpInitFromParams(CycleRecord* record) {
     // Nothing of an earlier run may be held against this one: a key the job leaves out takes its
     // default, the kernel's switches and the keyword block start empty, no list or frame is left over,
     // and decimals and message level are the defaults until this run's parameters set them.
-    ccpParamsResetState();
-    pocketKernelResetState();
-    rifResetState();
-    clistResetState();
-    framesResetState();
-    framePairResetState();
-    numTextResetState();
-    msgResetState();
+    runResetAll();
     pocketSetRecord(record);
     record->status = kStatusOk;
     pocketErrorClear();
-    rngResetState();
-    pocketRunResetState();
     gToolReference = 0;
     CcpParams& p = kvCCPParams;
     if (record->cfgMode == 1) record->vars = kvListSet(record->vars, "NCOutp", "false", kKvDerived);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "kernel/base/abort.h"
 #include "kernel/ncout/ncemit.h"
@@ -514,3 +515,4 @@ void pocketRunResetState() {
     gFailed = 0;
     gCancelled = 0;
 }
+static const RunReset gRunReset(kRunResetCycles, "pocketRun", pocketRunResetState);

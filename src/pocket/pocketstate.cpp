@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "pocket/pocketerr.h"
 
@@ -125,3 +126,4 @@ void pocketKernelResetState() {
     memset(gAllowances, 0, sizeof gAllowances);
     pocketStateFree();
 }
+static const RunReset gRunReset(kRunResetCycles, "pocketKernel", pocketKernelResetState);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "kernel/base/runreset.h"
 #include "pocket/regiontree.h"
 
 namespace {
@@ -53,3 +54,4 @@ void regionStackResetState() {
     gCapacity = 0;
     gTop = -1;
 }
+static const RunReset gRunReset(kRunResetCycles, "regionStack", regionStackResetState);

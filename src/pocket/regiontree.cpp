@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemdist.h"
 #include "pocket/pocketstate.h"
@@ -304,3 +305,4 @@ void regionTreeResetState() {
     regionTreeFree();
     gBest = {kNoStart, -1, 0, {0, 0}, 0};
 }
+static const RunReset gRunReset(kRunResetCycles, "regionTree", regionTreeResetState);

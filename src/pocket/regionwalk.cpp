@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
@@ -703,3 +704,4 @@ void regionWalkResetState() {
     gAllDoneCached = 0;
     stepMemoClear(&connectMemo());
 }
+static const RunReset gRunReset(kRunResetCycles, "regionWalk", regionWalkResetState);

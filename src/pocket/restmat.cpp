@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/clist.h"
@@ -464,6 +465,7 @@ void restMatResetState() {
     gRings.clear();
     gRings.shrink_to_fit();
 }
+static const RunReset gRunReset(kRunResetCycles, "restMat", restMatResetState);
 
 int32_t restAddInnerIslands(const ContourElement* area, int32_t count, int orientation) {
     if (!area || count < 1) return 0;

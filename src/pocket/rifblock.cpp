@@ -9,6 +9,7 @@
 #include "kernel/base/msg.h"
 #include "kernel/base/numtext.h"
 #include "kernel/base/keyword.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -234,3 +235,4 @@ int rifSetupMirror() {
 void rifResetState() {
     gBlock = RifBlock{};
 }
+static const RunReset gRunReset(kRunResetCycles, "rif", rifResetState);

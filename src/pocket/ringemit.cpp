@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "kernel/ncout/ncemit.h"
 #include "pocket/chaincross.h"
@@ -198,6 +199,7 @@ int lineClearOfInput(const ContourElement* line) {
 void ringEmitResetState() {
     stepMemoClear(&clearMemo());
 }
+static const RunReset gRunReset(kRunResetCycles, "ringEmit", ringEmitResetState);
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
@@ -365,3 +366,4 @@ void ringHelpersResetState() {
     stepMemoClear(&filterMemo());
     ringSpliceMemoClear();
 }
+static const RunReset gRunReset(kRunResetCycles, "ringHelpers", ringHelpersResetState);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/contouroffset.h"
@@ -365,3 +366,4 @@ void ringRoundResetState() {
     std::vector<int32_t>().swap(s.starts);
     std::vector<int32_t>().swap(s.counts);
 }
+static const RunReset gRunReset(kRunResetCycles, "ringRound", ringRoundResetState);

@@ -1,5 +1,8 @@
 #include "pocket/scratch.h"
 
+#include "kernel/base/runreset.h"
+
+
 #include <sys/mman.h>
 
 namespace scratchdetail {
@@ -20,6 +23,7 @@ void registerRelease(void (*release)()) {
 void scratchResetState() {
     for (void (*release)() : scratchdetail::releases()) release();
 }
+static const RunReset gRunReset(kRunResetCycles, "scratch", scratchResetState);
 
 void* scratchZeroedAlloc(size_t bytes) {
     if (bytes == 0) return nullptr;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/chaincross.h"
 #include "pocket/chainoffset.h"
 #include "pocket/contourclean.h"
@@ -639,3 +640,4 @@ void strategiesResetState() {
     gOffsetBuffer.clear();
     gOffsetBuffer.shrink_to_fit();
 }
+static const RunReset gRunReset(kRunResetCycles, "strategies", strategiesResetState);

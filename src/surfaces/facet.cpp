@@ -773,11 +773,6 @@ const FacetStats* facetLastStats() {
     return &gStats;
 }
 
-void facetResetState() {
-    gStats = FacetStats{};
-    facetReleaseScratch();
-}
-
 void facetReleaseScratch() {
     gScratch = Scratch{};
 }

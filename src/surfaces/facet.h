@@ -31,7 +31,6 @@ struct FacetStats {
 // evaluated or no memory.
 int facetSurface(const TrimSurface* surface, double tol, double* outArea, double* outRelError);
 const FacetStats* facetLastStats();
-void facetResetState();
 // Frees the cell lists facetSurface keeps for the next call (a caller measuring several surfaces in a
 // row calls it once after the last).
 void facetReleaseScratch();

@@ -14,6 +14,7 @@
 #include "kernel/base/kvx/kvxfile.h"
 #include "kernel/base/kvx/kvxobj.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -274,3 +275,4 @@ void kvxContourResetState() {
     g_csZ = Vec3{0, 0, 1};
     g_viaFramePair = false;
 }
+static const RunReset gRunReset(kRunResetSurfaces, "kvxContour", kvxContourResetState);

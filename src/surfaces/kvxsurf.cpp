@@ -10,6 +10,7 @@
 #include "geometry/frames.h"
 #include "kernel/base/mem.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -239,6 +240,7 @@ int32_t kvxKeepCollinear() {
 void kvxSurfResetState() {
     gKeepCollinear = 0;
 }
+static const RunReset gRunReset(kRunResetSurfaces, "kvxSurf", kvxSurfResetState);
 
 int kvxReadLine(FILE* file, char* buf) {
     if (file == nullptr || buf == nullptr) return -1;

@@ -8,6 +8,8 @@
 
 #include "geometry/frames.h"
 #include "geometry/mat4.h"
+#include "kernel/base/runreset.h"
+#include "kernel/cycle/cyc3d.h"
 #include "kernel/base/mem.h"
 #include "surfaces/meshfiles/polyread.h"
 #include "surfaces/meshfiles/trisort.h"
@@ -90,6 +92,7 @@ void polyFramePoint(Vec3* point) {
 void polyImportResetState() {
     setAxisScale(1.0, 1.0, 1.0);
 }
+static const RunReset gRunReset(kRunResetSurfaces, "polyImport", polyImportResetState);
 
 void sortTriangleByZ(Triangle3D* tri) {
     int top = 0;

@@ -12,7 +12,9 @@
 #include "avoidance/toolline.h"
 #include "geometry/msg_capture.h"
 #include "geometry/plist.h"
+#include "geometry/rng.h"
 #include "kernel/base/rng.h"
+#include "kernel/base/runreset.h"
 #include "near.h"
 
 namespace {
@@ -91,8 +93,7 @@ TEST(AvoidGrid, CellRangeClampsEveryBox) {
 }
 
 TEST(AvoidGrid, TiltClearsTheGridOrGivesUp) {
-    avoidTiltResetState();
-    rngResetState();
+    runResetAll();
     ToolDescription t{};
     t.radius = 2, t.cutterTop = 20, t.stage2Top = 30, t.stage1Top = 40, t.stage3Top = 50, t.stage4Top = 60;
     t.stage2Diameter = 8, t.stage1Diameter = 10, t.stage3Diameter = 16, t.stage4Diameter = 20;

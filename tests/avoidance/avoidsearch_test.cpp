@@ -13,7 +13,9 @@
 #include "avoidance/avoidhead.h"
 #include "avoidance/axisintervals.h"
 #include "collision/collassembly.h"
+#include "geometry/rng.h"
 #include "kernel/base/rng.h"
+#include "kernel/base/runreset.h"
 #include "toolsolid.h"
 
 namespace {
@@ -244,8 +246,7 @@ TEST(AvoidSearch, AnalyticIntervalPassKeepsTheFreeGapOverTheMesh) {
     EXPECT_FALSE(avoidIntervalPass(&e, &p, 0.0));
     EXPECT_EQ(e.bMin, 0.0);
     EXPECT_EQ(e.bMax, 0.0);
-    avoidSearchResetState();
-    axisIntervalsResetState();
+    runResetAll();
     axisModelFree(walled);
     axisModelFree(m);
 }

@@ -10,7 +10,9 @@
 #include "avoidance/avoidtilt.h"
 #include "geometry/frames.h"
 #include "geometry/plist.h"
+#include "geometry/rng.h"
 #include "kernel/base/rng.h"
+#include "kernel/base/runreset.h"
 #include "platform/module.h"
 
 namespace {
@@ -32,8 +34,7 @@ extern "C" __attribute__((visibility("default"))) int kvMachinePositionValid(dou
 // The host is asked about the point moved by the offset and the unit axis; a module that exports no
 // check, or an axis too short to have a direction, is not asked at all.
 TEST(MachineCheck, HostSeesTheShiftedPointAndTheUnitAxis) {
-    machineCheckResetState();
-    framesResetState();
+    runResetAll();
     const Vec3 offset{10, -20, 30}, p{1, 2, 3}, axis{-1.5, 0.0, 2.0}, tiny{0, 4e-6, 0};
     machineSetPositionOffset(&offset);
     std::fill(gHostSaw, gHostSaw + 7, 0.0);
@@ -108,8 +109,7 @@ TEST(MachineCheck, HostLimitTiltsBackInTheSamePlane) {
 
 // On a path the host's reach applies to every axis the avoidance lets pass.
 TEST(MachineCheck, PassedPathAxesComeBackWithinTheHostsReach) {
-    machineCheckResetState();
-    avoidTiltResetState();
+    runResetAll();
     AvoidSwitches s{};
     s.machineCheck = 1;
     avoidSetSwitches(&s);
@@ -141,6 +141,5 @@ TEST(MachineCheck, PassedPathAxesComeBackWithinTheHostsReach) {
     EXPECT_TRUE(gHostSaw[3] == 0.0 && gHostSaw[4] == 0.0 && gHostSaw[5] == 1.0);
     plistFree(L);
     gHostMaxTilt = 10.0;
-    avoidTiltResetState();
-    machineCheckResetState();
+    runResetAll();
 }

@@ -8,7 +8,9 @@
 #include "avoidance/avoidtilt.h"
 #include "avoidance/machinecheck.h"
 #include "collision/toolseg.h"
+#include "geometry/rng.h"
 #include "kernel/base/rng.h"
+#include "kernel/base/runreset.h"
 #include "toolsolid.h"
 
 namespace {
@@ -70,8 +72,7 @@ TEST(ToolLine, QuadraticIntervals) {
 }
 
 TEST(ToolLine, SegmentAgainstConeMatchesSampling) {
-    rngResetState();
-    avoidTiltResetState();
+    runResetAll();
     int hits = 0;
     for (int k = 0; k < 400; k++) {
         ToolDescription t{};
@@ -109,8 +110,7 @@ TEST(ToolLine, SegmentAgainstConeMatchesSampling) {
 }
 
 TEST(ToolLine, VerticalLineAgainstHolderMatchesSampling) {
-    rngResetState();
-    avoidTiltResetState();
+    runResetAll();
     int hits = 0;
     for (int k = 0; k < 300; k++) {
         ToolDescription t{};

@@ -20,14 +20,12 @@
 // The allocation controls alone: the hook itself is the no-memory tests'.
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
 void resetAll() {
-    meshSetResetState();
-    toolSegResetState();
-    toolAssemblyResetState();
-    rngResetState();
+    runResetAll();
 }
 struct MeshSetTest : ::testing::Test {
     void SetUp() override { resetAll(); }

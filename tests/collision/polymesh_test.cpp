@@ -17,7 +17,9 @@
 #include "collision/meshindex.h"
 #include "collision/meshset.h"
 #include "geometry/frames.h"
+#include "geometry/rng.h"
 #include "kernel/base/rng.h"
+#include "kernel/base/runreset.h"
 #include "meshutil.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/meshfiles/facetfile.h"
@@ -32,9 +34,7 @@ struct Polymesh : ::testing::Test {
     TempDir dir;
     CheckModel model{};
     void SetUp() override {
-        polymeshResetState();
-        framesResetState();
-        framePairResetState();
+        runResetAll();
     }
     void TearDown() override {
         polymeshFree(&model);
@@ -600,8 +600,7 @@ TEST_F(Polymesh, StreamedTriangleLoadEqualsTheWholeListRead) {
         {1.0f, 300, 301, true, kPolymeshNotFacets}, {2.0f, 0, 0, false, kPolymeshNotFacets},
         {3.0f, 10, -1, false, kPolymeshNotFacets}};
     for (const auto& c : cases) {
-        framesResetState();
-        framePairResetState();
+        runResetAll();
         if (c.framed) {  // frame A and a mirror
             frameSetA(&origin, &x, &y, &z);
             ASSERT_EQ(framesInit(), 1);

@@ -14,14 +14,13 @@
 #include "collision/toolassembly.h"
 #include "collision/toolseg.h"
 #include "collision/tprof.h"
+#include "kernel/base/runreset.h"
 #include "surfaces/meshfiles/meshtest.h"
 
 namespace {
 
 void resetAll() {
-    toolSegResetState();
-    toolAssemblyResetState();
-    rngResetState();
+    runResetAll();
 }
 struct ToolShapeTest : ::testing::Test {
     void SetUp() override { resetAll(); }

@@ -7,17 +7,17 @@
 #include <cstring>
 #include <random>
 
+#include "kernel/base/runreset.h"
+
 namespace {
 
 class Frames : public ::testing::Test {
   protected:
     void SetUp() override {
-        framesResetState();
-        framePairResetState();
+        runResetAll();
     }
     void TearDown() override {
-        framesResetState();
-        framePairResetState();
+        runResetAll();
     }
 };
 

@@ -12,6 +12,7 @@
 
 #include "geometry/frames.h"
 #include "geometry/profile.h"
+#include "kernel/base/runreset.h"
 
 struct ProfileDeleter {
     void operator()(ProfileCurve* p) const { profileFreeList(p); }
@@ -42,11 +43,9 @@ inline ProfilePtr ownedProfile(const std::vector<Vec2>& pts, const std::vector<d
 class Profiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        framesResetState();
-        framePairResetState();
+        runResetAll();
     }
     void TearDown() override {
-        framesResetState();
-        framePairResetState();
+        runResetAll();
     }
 };

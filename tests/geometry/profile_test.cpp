@@ -14,6 +14,8 @@
 #include "geometry/frames.h"
 #include "geometry/polygroup.h"
 #include "geometry/textscan.h"
+#include "kernel/base/runreset.h"
+#include "msg_capture.h"
 #include "profile_fixtures.h"
 #include "workfolder.h"
 

@@ -1,3 +1,4 @@
+#include "kernel/base/runreset.h"
 #include "plunge/chantrace.h"
 
 #include <gtest/gtest.h>
@@ -377,8 +378,7 @@ TEST(ChannelTrace, BallClearOfItsWallWithinTheAllowance) {
     TriGrid* grid = triGridCreate(20, 20, 8);
     const Vec3 axis{0, 0, 0};
     ASSERT_EQ(triGridFill(grid, &axis, model.m.triangles, kBall), 1);
-    ringContactResetState();
-    rngResetState();
+    runResetAll();
     int refused = 0, passedContact = 0;
     for (int k = 0; k < 200; ++k) {
         const int32_t dir = k % 2 ? 1 : -1;

@@ -1,6 +1,7 @@
 // The tool axis at the blade edge, checked against the blades' surface samples by brute force: a radial
 // plate at -15 degrees and its copy at +15, a ball tool with shank and holder at a point in front of
 // their inner ends.
+#include "kernel/base/runreset.h"
 #include "plunge/edgeaxis.h"
 
 #include <gtest/gtest.h>
@@ -64,8 +65,7 @@ double depth(const std::vector<Vec3>& samples, const Vec3& p, const Vec3& a) {
 struct EdgeAxis : ::testing::Test {
     void SetUp() override {
         cycleParamsResetState();
-        toolSegResetState();
-        meshSetResetState();
+        runResetAll();
         set = meshSetCreate(kMeshSetSlots, 0);
         PlistArray* lines = plistArrayCreate(64);
         for (int dir = 0; dir < 2; ++dir)
@@ -98,8 +98,7 @@ struct EdgeAxis : ::testing::Test {
         freePlist3D(pair.second);
         meshSetFree(set);
         freeHubShroud(level);
-        toolSegResetState();
-        meshSetResetState();
+        runResetAll();
         cycleParamsResetState();
     }
     const ToolDescription tool = toolOf();

@@ -1,3 +1,4 @@
+#include "kernel/base/runreset.h"
 #include "plunge/updown.h"
 
 #include <gtest/gtest.h>
@@ -134,8 +135,7 @@ PlistArray* fourOf(Plist* l) {
 struct PlateChannel : ::testing::Test {
     void SetUp() override {
         cycleParamsResetState();
-        toolSegResetState();
-        meshSetResetState();
+        runResetAll();
         cycleResetState();
         cycleParams()->collCheck5ax = 1;
         set = meshSetCreate(kMeshSetSlots, 0);
@@ -458,8 +458,7 @@ TEST_F(PlateChannel, BladeEdgeAxisClearsBothBladesByBruteForce) {
 
 TEST(ExampleImpeller, TiltedAssemblyClearsEveryBladeByBruteForce) {
     cycleParamsResetState();
-    toolSegResetState();
-    meshSetResetState();
+    runResetAll();
     cycleParams()->collCheck5ax = 1;
     cycleParams()->tiltMax = 45;
     SurfList* blades[2] = {newSurfList(4), newSurfList(4)};

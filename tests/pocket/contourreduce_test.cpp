@@ -1,3 +1,4 @@
+#include "kernel/base/runreset.h"
 #include "pocket/contourreduce.h"
 
 #include <gtest/gtest.h>
@@ -126,8 +127,7 @@ TEST(ContourReduce, ShortOfMemoryFailsCleanly) {
             ring ? polygon(p) : run(arcPoints(1, 2, 5, 0.3, 0.3 + kPi, 40));
         const int32_t count = static_cast<int32_t>(in.size()), failure = ring ? 0 : -1;
         const auto call = [&](std::vector<ContourElement>* out) {
-            contourReduceResetState();
-            scratchResetState();
+            runResetAll();
             out->assign(in.begin(), in.end());
             return ring ? contourReduceOne(out->data(), count, 0.1, 0, count)
                         : refitLineRun(count, in.data(), out->data(), 0.01);

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "geometry/vec.h"
+#include "kernel/base/kvx/kvlist.h"
+#include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
 #include "kernel/ncout/ncchan.h"
 #include "kernel/ncout/ncrecord.h"
@@ -73,7 +75,12 @@ class PocketErrors {
         ncFreeChannels(&kvCCP);
         reset();
     }
-    static void reset() { pocketInputResetState(); }
+    // The pocket state of a fresh process: a fresh run's, and no variables left on the record.
+    static void reset() {
+        runResetAll();
+        kvListFree(kvCCP.vars);
+        kvCCP.vars = nullptr;
+    }
     PocketErrors(const PocketErrors&) = delete;
     PocketErrors& operator=(const PocketErrors&) = delete;
 

@@ -154,7 +154,7 @@ inline int keepRecord(KvCycle*, int32_t channel, const void* bytes, void* user) 
 
 // Runs the job in the folder (which it leaves as it found it, but for the job's files) from a fresh state.
 inline JobRun runJob(const PocketJob& job, const std::string& folder) {
-    pocketInputResetState();
+    PocketErrors::reset();
     cycleResetState();
     exportsResetCore();
     coreSetModuleFolder(moduleFileName().c_str());
@@ -171,7 +171,7 @@ inline JobRun runJob(const PocketJob& job, const std::string& folder) {
     kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb);
     run.status = kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP));
     std::filesystem::current_path(home);
-    pocketInputResetState();
+    PocketErrors::reset();
     return run;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "kernel/base/runreset.h"
 #include "pocket/contouroffset.h"
 #include "pocket/cutlists.h"
 #include "pocket/islands.h"
@@ -29,13 +30,7 @@ struct RingState : PocketErrors {
         reset();
     }
     static void reset() {
-        contourOffsetResetState();
-        ringHelpersResetState();
-        ringRoundResetState();
-        cutListsResetState();
-        islandsResetState();
-        planeRingsResetState();
-        regionTreeResetState();
+        runResetAll();
     }
 };
 

@@ -1,5 +1,6 @@
 // Step memos: found exactly when the meaningful key bytes equal a recorded key's (a map of flattened
 // keys is the oracle), and the recorded steps replay what working them out again gives.
+#include "kernel/base/runreset.h"
 #include "pocket/stepmemo.h"
 
 #include <gtest/gtest.h>
@@ -144,8 +145,7 @@ TEST(StepMemo, RecordedOffsetsAndReductionsReplayTheirResults) {
         } runs[3];
         for (int k = 0; k < 3; ++k) {
             if (k == 2) {  // worked out afresh
-                contourOffsetResetState();
-                contourReduceResetState();
+                runResetAll();
             }
             Run& r = runs[k];
             r.rings =
@@ -171,8 +171,7 @@ TEST(StepMemo, RecordedOffsetsAndReductionsReplayTheirResults) {
     }
     EXPECT_GT(withRings, 10);
     EXPECT_GT(reduced, 10);
-    contourOffsetResetState();
-    contourReduceResetState();
+    runResetAll();
 }
 
 // A list's generation changes with every change made through the list functions and never comes back;

@@ -2,6 +2,7 @@
 // entry search, line check, ring rotation and single cuts of stockOutin,
 // openPocket's fallback, and the independent no-gouge check of the written
 // paths on seeded pockets.
+#include "kernel/base/runreset.h"
 #include "pocket/strategies.h"
 
 #include <algorithm>
@@ -25,8 +26,7 @@ struct Strategy : NcPlane {
         k.widthFactor = 1;
     }
     ~Strategy() {
-        regionTreeResetState();
-        strategiesResetState();
+        runResetAll();
     }
 };
 

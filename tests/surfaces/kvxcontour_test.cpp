@@ -1,3 +1,4 @@
+#include "kernel/base/runreset.h"
 #include "surfaces/kvxcontour.h"
 
 #include <gtest/gtest.h>
@@ -20,9 +21,7 @@ struct KvxContourTest : ::testing::Test {
     void SetUp() override { reset(); }
     void TearDown() override { reset(); }
     static void reset() {
-        kvxContourResetState();
-        framesResetState();
-        framePairResetState();
+        runResetAll();
     }
     ProfileCurve* read(const std::string& records, double tol = 0.01) {
         writeTextFile(dir.file("c.kvx"), kvxText(records));

@@ -1,3 +1,4 @@
+#include "kernel/base/runreset.h"
 #include "surfaces/polyimport.h"
 
 #include <gtest/gtest.h>
@@ -19,10 +20,7 @@ struct PolyImportTest : ::testing::Test {
     void SetUp() override { reset(); }
     void TearDown() override { reset(); }
     static void reset() {
-        polyImportResetState();
-        polyReadResetState();
-        framesResetState();
-        framePairResetState();
+        runResetAll();
     }
 };
 

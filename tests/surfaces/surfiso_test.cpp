@@ -1,3 +1,4 @@
+#include "kernel/base/runreset.h"
 #include "surfaces/KVWISO/surfiso.h"
 
 #include <gtest/gtest.h>
@@ -32,8 +33,7 @@ struct SurfIso : ::testing::Test {
     void TearDown() override { reset(); }
     static void reset() {
         isoResetState();
-        framesResetState();
-        framePairResetState();
+        runResetAll();
         setAbortHook(nullptr);
     }
 };

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "kernel/base/runreset.h"
+#include "kernel/ncout/ncemit.h"
+#include "kernel/ncout/ncout.h"
 namespace {
 
 constexpr int32_t kDefaultLevel = 3;
@@ -132,3 +135,4 @@ void msgResetState() {
     gLevel = kDefaultLevel;
     gHeld = Held{};
 }
+static const RunReset gRunReset(kRunResetBase, "msg", msgResetState);

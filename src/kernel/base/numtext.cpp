@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kernel/base/runreset.h"
+
 namespace {
 
 int gDecimals = 6;
@@ -43,6 +45,7 @@ int numberDecimals() {
 void numTextResetState() {
     setNumberDecimals(6);
 }
+static const RunReset gRunReset(kRunResetBase, "numText", numTextResetState);
 
 int formatFixed(char* destination, double value) {
     if (!std::isfinite(value)) {

@@ -1,5 +1,8 @@
 #include "kernel/base/rng.h"
 
+#include "kernel/base/runreset.h"
+
+
 namespace {
 Rng shared = {1u};
 }
@@ -32,3 +35,4 @@ double rngUniform() {
 void rngResetState() {
     shared.state = 1u;
 }
+static const RunReset gRunReset(kRunResetGeometry, "rng", rngResetState);

@@ -5,6 +5,7 @@
 
 #include "kernel/base/cfgfile.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -91,3 +92,4 @@ void wordPairResetState() {
     std::string().swap(gKey);
     std::string().swap(gValue);
 }
+static const RunReset gRunReset(kRunResetBase, "wordPair", wordPairResetState);

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "geometry/frames.h"
+#include "geometry/mat4.h"
+#include "kernel/base/runreset.h"
 #include "kernel/ncout/core.h"
 #include "kernel/cycle/cycrun.h"
 #include "plunge/idx5.h"
@@ -304,23 +306,6 @@ std::string messageFile(const CycleRecord* record) {
     return file.empty() ? variable(record, "MessageFile") : file;
 }
 
-// What earlier runs of the process left in the families a run sets up: the front end's set-up (point
-// mode, clearance offset, tool tip, tool reference), the decimals, the message level, the tool
-// reference, the global frames and the mirror frame pair, the mesh import's axis scale and the pivot
-// axis. The writer is the host entry's choice.
-void resetRunState() {
-    CycleRecord* writer = ncGetWriter();
-    ncOutResetState();
-    ncSetWriter(writer);
-    numTextResetState();
-    msgResetState();
-    toolContourResetState();
-    framesResetState();
-    framePairResetState();
-    polyImportResetState();
-    idx5PivotResetState();
-}
-
 }  // namespace
 
 Cyc3dParams* cyc3dParams(CycleRecord* record) {
@@ -385,7 +370,7 @@ int cyc3dRegisterChannels(CycleRecord* record, int32_t ncOut, int32_t drill, int
 int cyc3dInitFromParams(CycleRecord* record) {
     if (!record) return 0;
     // Nothing of an earlier run may stand in for this run's parameters.
-    resetRunState();
+    runResetAll();
     P* p = cyc3dParams(record);
     cyc3dParamsClear(p);
     // Before anything of the run is written: what is there now is the user's.

@@ -10,6 +10,7 @@
 
 #include "collision/collunit.h"
 #include "geometry/frames.h"
+#include "kernel/base/runreset.h"
 #include "kernel/ncout/core.h"
 #include "kernel/ncout/curveout.h"
 #include "kernel/ncout/ncemit.h"
@@ -894,3 +895,13 @@ void ncOutResetState() {
     g = NcOutState{};
     collSetUnitFactor(g.unitFactor);
 }
+
+namespace {
+// The writer is the host entry's choice, made before the run starts.
+void ncOutRunReset() {
+    CycleRecord* writer = g.writer;
+    ncOutResetState();
+    g.writer = writer;
+}
+const RunReset gRunReset(kRunResetNcOut, "ncOut", ncOutRunReset);
+}  // namespace

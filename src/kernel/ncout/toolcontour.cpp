@@ -9,6 +9,7 @@
 #include "kernel/base/cfgfile.h"
 #include "kernel/base/kvx/kvxobj.h"
 #include "kernel/base/mem.h"
+#include "kernel/base/runreset.h"
 #include "kernel/ncout/ncemit.h"
 #include "kernel/ncout/ncout.h"
 
@@ -202,3 +203,4 @@ void toolContourResetState() {
     gRefName.clear();
     gRefOffset = 0.0;
 }
+static const RunReset gRunReset(kRunResetNcOut, "toolContour", toolContourResetState);

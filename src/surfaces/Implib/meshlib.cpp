@@ -139,10 +139,6 @@ void meshLibKeepConversions(int on) {
     if (!gKeep) releaseConversions();
 }
 
-void meshLibResetState() {
-    meshLibKeepConversions(0);
-}
-
 int loadMeshHelperLib(const char* input, const char* output, const char* folder, double tolerance) {
     Conversion key;
     const bool keyed =

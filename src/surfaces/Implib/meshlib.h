@@ -21,9 +21,8 @@ int kvx_to_facets(const char* input, const char* output, const char* folder, dou
 
 // While kept (on = 1), loadMeshHelperLib remembers the files it wrote: a later call with the same
 // library file, input bytes and tolerance writes the remembered bytes instead of converting again
-// (the conversion depends on nothing else). on = 0 forgets them and stops keeping; so does the reset.
+// (the conversion depends on nothing else). on = 0 forgets them and stops keeping.
 void meshLibKeepConversions(int on);
-void meshLibResetState();
 
 // The path of a library: folder + "/" + name when the folder is given, not empty and does not
 // begin with a blank (no "/" added after a trailing "/" or "\\"); else the name in this module's

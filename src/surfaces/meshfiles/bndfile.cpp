@@ -11,6 +11,8 @@
 #include "geometry/frames.h"
 #include "kernel/base/cfgfile.h"
 #include "kernel/base/constants.h"
+#include "kernel/base/runreset.h"
+#include "kernel/cycle/cyc3d.h"
 #include "kernel/base/kvx/kvxfile.h"
 #include "kernel/base/kvx/kvxobj.h"
 #include "kernel/base/tempname.h"
@@ -202,6 +204,7 @@ void writeBoundaryResetState() {
     g_arcStep = 0.0;
     g_sideOutput = g_plungeOutput = 0;
 }
+static const RunReset gRunReset(kRunResetSurfaces, "writeBoundary", writeBoundaryResetState);
 
 namespace {
 

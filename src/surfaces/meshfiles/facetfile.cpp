@@ -13,6 +13,7 @@
 #include <new>
 
 #include "geometry/frames.h"
+#include "kernel/base/runreset.h"
 #include "surfaces/meshfiles/lebytes.h"
 
 namespace {
@@ -485,3 +486,4 @@ void facetFileResetState() {
     closeSlot(g_slot2);
     g_box.valid = false;
 }
+static const RunReset gRunReset(kRunResetSurfaces, "facetFile", facetFileResetState);

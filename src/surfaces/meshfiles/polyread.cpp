@@ -10,6 +10,7 @@
 #include <string>
 
 #include "kernel/base/kvx/kvxevent.h"
+#include "kernel/base/runreset.h"
 #include "surfaces/meshfiles/chrtab.h"
 #include "surfaces/meshfiles/pointsets.h"
 
@@ -366,3 +367,4 @@ void polyReadResetState() {
     g_filterA = nullptr;
     g_filterB = nullptr;
 }
+static const RunReset gRunReset(kRunResetSurfaces, "polyRead", polyReadResetState);

@@ -1,3 +1,4 @@
+#include "kernel/base/runreset.h"
 #include "kernel/cycle/cyc3d.h"
 
 #include <gtest/gtest.h>
@@ -95,8 +96,7 @@ class Cyc3dTest : public ::testing::Test {
         pofResetState();
         cycleResetState();
         ncOutResetState();
-        numTextResetState();
-        toolContourResetState();
+        runResetAll();
         resetCoreToBinFolder();
     }
     void set(const char* key, const char* value) { rec.vars = kvListSet(rec.vars, key, value, kKvFile); }

@@ -1,3 +1,4 @@
+#include "kernel/base/runreset.h"
 #include "surfaces/meshfiles/bndfile.h"
 
 #include <gtest/gtest.h>
@@ -20,9 +21,7 @@ namespace {
 struct BndFile : ::testing::Test {
     TempDir dir;
     void SetUp() override {
-        writeBoundaryResetState();
-        framesResetState();
-        framePairResetState();
+        runResetAll();
         writeBoundarySetFolder(dir.path.c_str());
     }
     void TearDown() override { writeBoundaryResetState(); }

@@ -1,3 +1,4 @@
+#include "kernel/base/runreset.h"
 #include "surfaces/meshfiles/facetfile.h"
 
 #include <gtest/gtest.h>
@@ -19,9 +20,7 @@ struct FacetFileTest : ::testing::Test {
     TempDir dir;
     void SetUp() override { TearDown(); }
     void TearDown() override {
-        facetFileResetState();
-        framesResetState();
-        framePairResetState();
+        runResetAll();
     }
 };
 

@@ -1,0 +1,39 @@
+#include "kernel/base/runreset.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string>& calls() {
+    static std::vector<std::string> log;
+    return log;
+}
+
+template <char Tag>
+void note() {
+    calls().push_back(std::string(1, Tag));
+}
+
+}  // namespace
+
+TEST(RunReset, RunsHigherRanksFirstThenByNameWhateverTheRegistrationOrder) {
+    // Registered out of order, one of them twice: each runs once, in rank-then-name order.
+    const struct {
+        int rank;
+        const char* name;
+        void (*reset)();
+    } adds[] = {
+        {kRunResetGeometry, "testB", note<'b'>},  {kRunResetCycles, "testZ", note<'z'>},
+        {kRunResetGeometry, "testA", note<'a'>},  {kRunResetCollision - 1, "testC", note<'c'>},
+        {kRunResetCollision, "testD", note<'d'>}, {kRunResetGeometry, "testA", note<'a'>},
+    };
+    const int before = runResetCount();
+    for (const auto& a : adds) runResetAdd(a.rank, a.name, a.reset);
+    EXPECT_EQ(runResetCount(), before + 5);
+    calls().clear();
+    runResetAll();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"z", "d", "c", "a", "b"}));
+}
