@@ -23,7 +23,6 @@
 #include "KVWOG5/wogerr.h"
 #include "fuzzhelp.h"
 #include "geometry/frames.h"
-#include "geometry/rng.h"
 #include "kernel/base/msg.h"
 #include "kernel/base/numtext.h"
 #include "kernel/base/rng.h"

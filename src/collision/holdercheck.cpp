@@ -7,7 +7,6 @@
 #include "collision/conesection.h"
 #include "kernel/base/abort.h"
 #include "kernel/base/runreset.h"
-#include "kernel/cycle/cycle.h"
 #include "kernel/base/msg.h"
 
 namespace {

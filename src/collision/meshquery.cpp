@@ -9,7 +9,6 @@
 #include "collision/sweep.h"
 #include "kernel/base/abort.h"
 #include "kernel/base/runreset.h"
-#include "kernel/cycle/cycle.h"
 #include "surfaces/polyimport.h"
 
 namespace {

@@ -9,7 +9,6 @@
 #include "geometry/frames.h"
 #include "geometry/mat4.h"
 #include "kernel/base/runreset.h"
-#include "kernel/cycle/cyc3d.h"
 #include "kernel/base/mem.h"
 #include "surfaces/meshfiles/polyread.h"
 #include "surfaces/meshfiles/trisort.h"

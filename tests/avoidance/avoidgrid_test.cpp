@@ -12,7 +12,6 @@
 #include "avoidance/toolline.h"
 #include "geometry/msg_capture.h"
 #include "geometry/plist.h"
-#include "geometry/rng.h"
 #include "kernel/base/rng.h"
 #include "kernel/base/runreset.h"
 #include "near.h"

@@ -13,7 +13,6 @@
 #include "avoidance/avoidhead.h"
 #include "avoidance/axisintervals.h"
 #include "collision/collassembly.h"
-#include "geometry/rng.h"
 #include "kernel/base/rng.h"
 #include "kernel/base/runreset.h"
 #include "toolsolid.h"

@@ -10,7 +10,6 @@
 #include "avoidance/avoidtilt.h"
 #include "geometry/frames.h"
 #include "geometry/plist.h"
-#include "geometry/rng.h"
 #include "kernel/base/rng.h"
 #include "kernel/base/runreset.h"
 #include "platform/module.h"

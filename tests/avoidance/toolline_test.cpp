@@ -8,7 +8,6 @@
 #include "avoidance/avoidtilt.h"
 #include "avoidance/machinecheck.h"
 #include "collision/toolseg.h"
-#include "geometry/rng.h"
 #include "kernel/base/rng.h"
 #include "kernel/base/runreset.h"
 #include "toolsolid.h"

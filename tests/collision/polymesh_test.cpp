@@ -17,7 +17,6 @@
 #include "collision/meshindex.h"
 #include "collision/meshset.h"
 #include "geometry/frames.h"
-#include "geometry/rng.h"
 #include "kernel/base/rng.h"
 #include "kernel/base/runreset.h"
 #include "meshutil.h"

@@ -5,8 +5,6 @@
 #include <cstdio>
 
 #include "kernel/base/runreset.h"
-#include "kernel/ncout/ncemit.h"
-#include "kernel/ncout/ncout.h"
 namespace {
 
 constexpr int32_t kDefaultLevel = 3;

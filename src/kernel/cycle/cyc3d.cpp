@@ -14,7 +14,6 @@
 #include "kernel/base/runreset.h"
 #include "kernel/ncout/core.h"
 #include "kernel/cycle/cycrun.h"
-#include "plunge/idx5.h"
 #include "kernel/base/mem.h"
 #include "kernel/base/msg.h"
 #include "kernel/ncout/ncemit.h"

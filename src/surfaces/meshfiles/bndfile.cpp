@@ -12,7 +12,6 @@
 #include "kernel/base/cfgfile.h"
 #include "kernel/base/constants.h"
 #include "kernel/base/runreset.h"
-#include "kernel/cycle/cyc3d.h"
 #include "kernel/base/kvx/kvxfile.h"
 #include "kernel/base/kvx/kvxobj.h"
 #include "kernel/base/tempname.h"
