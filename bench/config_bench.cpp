@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string>
 
-#include "kernel/cycle/cycle.h"
 #include "kernel/base/kvx/kvlist.h"
-#include "kernel/base/wordpair.h"
+#include "kernel/base/kvx/wordpair.h"
+#include "kernel/cycle/cycle.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // word-pair file (even first byte).
 #include "fuzzhelp.h"
 #include "kernel/base/kvx/kvlist.h"
+#include "kernel/base/kvx/wordpair.h"
 #include "kernel/base/runreset.h"
 #include "pocket/ccp.h"
-#include "kernel/base/wordpair.h"
 #include "pocket/clist.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketinput.h"

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "fuzzhelp.h"
-#include "kernel/base/wordpair.h"
+#include "kernel/base/kvx/wordpair.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wordPairResetState();

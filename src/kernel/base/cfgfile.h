@@ -4,7 +4,11 @@
 
 #include <cstdio>
 
-#include "kernel/base/kvx/kvlist.h"
+// A key and a value read from a file, owned by the pair until handed on.
+struct KvPair {
+    char* key;
+    char* value;
+};
 
 // Opens a file for reading without text translation. "| stdin" is standard
 // input; a leading "~" stands for $HOME (null when HOME is not set).

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "kernel/ncout/core.h"
-#include "kernel/cycle/cycrun.h"
-#include "kernel/ncout/framemat.h"
+#include "kernel/base/kvx/wordpair.h"
 #include "kernel/base/mem.h"
 #include "kernel/base/msg.h"
 #include "kernel/base/text.h"
-#include "kernel/base/wordpair.h"
+#include "kernel/cycle/cycrun.h"
+#include "kernel/ncout/core.h"
+#include "kernel/ncout/framemat.h"
 #include "platform/loadhooks.h"
 #include "platform/module.h"
 #include "platform/versioninfo.h"

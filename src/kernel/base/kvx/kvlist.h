@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernel/base/cfgfile.h"
+
 // Origin types of the kernel's variables.
 enum : uint16_t {
     kKvBuiltIn = 2,    // a built-in default set at the start of a run
@@ -21,12 +23,6 @@ struct KvList {
     char* value;  // owned
     uint16_t type;
     KvList* next;
-};
-
-// A key and a value read from a file, owned by the pair until handed on.
-struct KvPair {
-    char* key;
-    char* value;
 };
 
 KvList* kvListSet(KvList* list, const char* key, const char* value, uint16_t type);

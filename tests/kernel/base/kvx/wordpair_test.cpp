@@ -1,4 +1,4 @@
-#include "kernel/base/wordpair.h"
+#include "kernel/base/kvx/wordpair.h"
 
 #include <gtest/gtest.h>
 
