@@ -1,54 +1,29 @@
-# One static library per source subsystem (src/<name>, recursively), so that
-# a subsystem and its tests build without the others. Static libraries may
-# depend on each other in cycles; the linker resolves them.
+# One static library per layer of the stack (cmake/kvlayers.cmake), each linking only the layers
+# of the rank below it, so that a layer and its tests build without anything above them.
 #
 # Companion libraries that the cycle library loads at run time live in
 # src/platform/lib<name>/ with their own CMakeLists.txt and are not part of
-# the platform subsystem.
-
-set(KV_SUBSYSTEMS platform kernel geometry KVWOG5 contour surfaces collision plunge avoidance pocket)
-
-# Direct dependencies of each subsystem (edit when a subsystem starts to use another).
-set(KV_DEPS_platform "")
-set(KV_DEPS_kernel platform geometry surfaces plunge pocket)
-set(KV_DEPS_geometry platform kernel surfaces contour)
-set(KV_DEPS_KVWOG5 platform geometry)
-set(KV_DEPS_contour geometry KVWOG5)
-set(KV_DEPS_surfaces platform kernel geometry KVWOG5)
-set(KV_DEPS_collision platform kernel geometry KVWOG5 contour surfaces)
-set(KV_DEPS_plunge platform kernel geometry KVWOG5 contour surfaces collision avoidance)
-set(KV_DEPS_avoidance platform kernel geometry KVWOG5 contour surfaces collision plunge)
-set(KV_DEPS_pocket platform kernel geometry KVWOG5 contour surfaces plunge)
+# the platform layer.
+include(${CMAKE_CURRENT_LIST_DIR}/kvlayers.cmake)
 
 set(KV_LIBS "")
-foreach(sub IN LISTS KV_SUBSYSTEMS)
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${sub}/*.cpp)
+foreach(layer IN LISTS KV_LAYERS)
+  set(dir ${PROJECT_SOURCE_DIR}/src/${KV_LAYER_DIR_${layer}})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
   list(FILTER srcs EXCLUDE REGEX "/src/platform/lib[^/]*/")
-  if(NOT srcs)
-    # An empty subsystem still gets a target so that dependencies resolve.
-    add_library(kv_${sub} INTERFACE)
-  else()
-    add_library(kv_${sub} STATIC ${srcs})
-    target_include_directories(kv_${sub} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
-    target_link_libraries(kv_${sub} PUBLIC ${CMAKE_DL_LIBS})
-    list(APPEND KV_LIBS kv_${sub})
-  endif()
-endforeach()
-foreach(sub IN LISTS KV_SUBSYSTEMS)
-  get_target_property(type kv_${sub} TYPE)
-  set(deps "")
-  foreach(d IN LISTS KV_DEPS_${sub})
-    list(APPEND deps kv_${d})
+  add_library(kv_${layer} STATIC ${srcs})
+  target_include_directories(kv_${layer} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+  target_link_libraries(kv_${layer} PUBLIC ${CMAKE_DL_LIBS})
+  # The layers of the rank right below (and through them every lower one).
+  math(EXPR below "${KV_LAYER_RANK_${layer}} - 1")
+  foreach(other IN LISTS KV_LAYERS)
+    if(KV_LAYER_RANK_${other} EQUAL below)
+      target_link_libraries(kv_${layer} PUBLIC kv_${other})
+    endif()
   endforeach()
-  if(type STREQUAL "INTERFACE_LIBRARY")
-    target_link_libraries(kv_${sub} INTERFACE ${deps})
-  else()
-    target_link_libraries(kv_${sub} PUBLIC ${deps})
-    # The subsystems' static libraries depend on each other in cycles; one more pass resolves
-    # objects that a late library pulls in.
-    set_property(TARGET kv_${sub} PROPERTY LINK_INTERFACE_MULTIPLICITY 3)
-  endif()
+  list(APPEND KV_LIBS kv_${layer})
 endforeach()
+set(KV_TOP_LAYER kv_${KV_TOP_LAYER_NAME})
 
 # Companion libraries loaded at run time.
 file(GLOB kv_companions LIST_DIRECTORIES true ${PROJECT_SOURCE_DIR}/src/platform/lib*)
@@ -87,11 +62,11 @@ if(KV_TESTS)
     pkg_check_modules(FCL QUIET fcl)
   endif()
   add_library(kv_allocpass OBJECT ${PROJECT_SOURCE_DIR}/tests/allocpass.cpp)
-  # A test binary of subsystem sub, run by ctest in a folder of its own (the library writes fixed
+  # A test binary linking lib, run by ctest in a folder of its own (the library writes fixed
   # file names into the working folder).
-  function(kv_add_test_binary target test sub label)
+  function(kv_add_test_binary target test lib label)
     add_executable(${target} ${ARGN})
-    target_link_libraries(${target} PRIVATE kv_${sub} GTest::gtest_main)
+    target_link_libraries(${target} PRIVATE ${lib} GTest::gtest_main)
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_compile_definitions(${target} PRIVATE
       KV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KV_BIN_DIR="${KV_BIN_DIR}")
@@ -127,24 +102,42 @@ if(KV_TESTS)
       target_link_libraries(${target} PRIVATE mkimpeller_gen)
     endif()
   endfunction()
-  foreach(sub IN LISTS KV_SUBSYSTEMS)
-    file(GLOB_RECURSE tsrcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${sub}/*.cpp)
-    # tests/<sub>/zoo/ holds whole-cycle runs over seeded families of generated
-    # inputs: a binary of their own (zoo_<sub>, label "zoo"), so that the unit
-    # tests stay quick and a slow family can be sent to the release build.
+  # tests/<folder of a layer> mirrors the layer and links only it and what lies below. Whole runs
+  # through the host's entries test the whole stack and link it, so they sit apart:
+  #   whole/  whole cycles on fixed inputs (whole_<layer>, label "unit");
+  #   zoo/    seeded families of generated inputs (zoo_<layer>, label "zoo"), so that the unit tests
+  #           stay quick and a slow family can be sent to the release build.
+  foreach(layer IN LISTS KV_LAYERS)
+    set(tdir ${PROJECT_SOURCE_DIR}/tests/${KV_LAYER_DIR_${layer}})
+    file(GLOB_RECURSE tsrcs CONFIGURE_DEPENDS ${tdir}/*.cpp)
     set(zsrcs ${tsrcs})
-    list(FILTER zsrcs INCLUDE REGEX "/tests/${sub}/zoo/")
-    list(FILTER tsrcs EXCLUDE REGEX "/tests/${sub}/zoo/")
-    if(zsrcs)
-      kv_add_test_binary(zoo_${sub} zoo_${sub} ${sub} zoo ${zsrcs})
-    endif()
+    set(wsrcs ${tsrcs})
+    list(FILTER zsrcs INCLUDE REGEX "^${tdir}/zoo/")
+    list(FILTER wsrcs INCLUDE REGEX "^${tdir}/whole/")
+    list(FILTER tsrcs EXCLUDE REGEX "^${tdir}/(zoo|whole)/")
     if(tsrcs)
-      kv_add_test_binary(test_${sub} ${sub} ${sub} unit ${tsrcs})
-      if(EXISTS ${PROJECT_SOURCE_DIR}/tests/${sub}/CMakeLists.txt)
-        include(${PROJECT_SOURCE_DIR}/tests/${sub}/CMakeLists.txt)
-      endif()
+      kv_add_test_binary(test_${layer} ${layer} kv_${layer} unit ${tsrcs})
+    endif()
+    if(wsrcs)
+      kv_add_test_binary(whole_${layer} whole_${layer} ${KV_TOP_LAYER} unit ${wsrcs})
+    endif()
+    if(zsrcs)
+      kv_add_test_binary(zoo_${layer} zoo_${layer} ${KV_TOP_LAYER} zoo ${zsrcs})
+    endif()
+    if((tsrcs OR wsrcs OR zsrcs) AND EXISTS ${tdir}/CMakeLists.txt)
+      include(${tdir}/CMakeLists.txt)
     endif()
   endforeach()
+
+  # The stack itself: no include runs up or sideways, no folders in a circle; and the check
+  # catches a planted fault.
+  add_test(NAME layers COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR}
+           -P ${PROJECT_SOURCE_DIR}/cmake/checklayers.cmake)
+  add_test(NAME layers_planted COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR}/tests/layers/planted
+           -P ${PROJECT_SOURCE_DIR}/cmake/checklayers.cmake)
+  set_tests_properties(layers layers_planted PROPERTIES LABELS unit)
+  set_tests_properties(layers_planted PROPERTIES
+    PASS_REGULAR_EXPRESSION "include runs up the stack: plunge/run.h.*in a circle: surfaces/KVWISO, surfaces")
 endif()
 
 if(KV_BENCH AND EXISTS ${PROJECT_SOURCE_DIR}/bench/CMakeLists.txt)

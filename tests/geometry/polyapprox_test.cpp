@@ -9,47 +9,15 @@
 
 #include "geometry/bsplinearray.h"
 #include "geometry/ivstack.h"
-#include "kernel/cycle/cycle.h"
 #include "kernel/base/msg.h"
-#include "kernel/ncout/ncchan.h"
-#include "kernel/ncout/ncout.h"
-#include "kernel/ncout/ncrecord.h"
+#include "msg_capture.h"
 
 namespace {
 
-// Error records of channel 0 (type 101) as the host would receive them.
-std::vector<std::string> gErrors;
-
-int captureChannel0(CycleRecord*, NcRecord* output) {
-    char value[KVNC_TEXT_SIZE];
-    if (ncRecGetI32(output, KVNC_TYPE) == 101)
-        gErrors.push_back(ncRecGetText(output, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value));
-    return 1;
-}
-
 class PolyApprox : public ::testing::Test {
   protected:
-    void SetUp() override {
-        msgResetState();
-        ncOutResetState();
-        writer.firstRecordPending = 0;
-        ASSERT_EQ(ncRegisterHandler(&writer, 0, captureChannel0, captureChannel0, 1), 1);
-        ncSetWriter(&writer);
-        setMessageLevel(nullptr, 3 | kMsgTraceBit);  // traces pass, so the texts are sent
-        gErrors.clear();
-    }
-    void TearDown() override {
-        ncFreeChannels(&writer);
-        ncOutResetState();
-        msgResetState();
-    }
-    bool sent(const std::string& text) const {
-        for (const auto& e : gErrors) {
-            if (e == "9999," + text) return true;
-        }
-        return false;
-    }
-    CycleRecord writer{};
+    bool sent(const std::string& text) const { return capture.countOf("9999," + text) > 0; }
+    MessageCapture capture{3 | kMsgTraceBit};  // traces pass, so the texts are sent
 };
 
 std::vector<TolPoint> sine(int n, double step, double w) {
@@ -188,7 +156,7 @@ TEST_F(PolyApprox, RefusesTooFewControlPoints) {
     EXPECT_TRUE(sent("* error: approximation cancelled"));
     // maxCtrl 3 cuts the polyline into intervals of two points, which no record covers: the
     // loop stops, and a partial curve is not passed off as the approximation.
-    gErrors.clear();
+    capturedMessages().clear();
     EXPECT_EQ(approx(p, 3, 0).rc, -1);
     EXPECT_TRUE(sent("* error in approximation: ivl = 2"));
     EXPECT_TRUE(sent("* error: approximation cancelled"));

@@ -13,6 +13,7 @@
 
 #include "../collision/meshutil.h"
 #include "../geometry/msg_capture.h"
+#include "kernel/base/abort.h"
 #include "channeltest.h"
 #include "collision/ringcontact.h"
 #include "geometry/plist.h"

@@ -4,6 +4,8 @@
 
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
@@ -13,6 +15,8 @@
 #include <vector>
 
 #include "../geometry/msg_capture.h"
+#include "../surfaces/surf_fixtures.h"
+#include "impeller.h"
 #include "paramtest.h"
 #include "platform/module.h"
 
@@ -457,4 +461,31 @@ TEST_F(CycParams, TextValueTouchesNoOtherField) {
             ASSERT_EQ(after[b], before[b]) << row.keyword << " " << b;
         }
     }
+}
+
+// The example generator's job file is read by this table as it stands.
+TEST(CycParamsJob, ExampleJobKeywordsAreRowsOfTheCycleTable) {
+    const std::filesystem::path dir = tempDir();
+    std::string why;
+    ImpellerOptions o;
+    o.outDir = dir.string();
+    o.toolRadius = 2.0;
+    ASSERT_EQ(impWriteAll(o, &why), 1) << why;
+    std::ifstream in(dir / kImpJobFile);
+    for (std::string line; std::getline(in, line);)
+        EXPECT_TRUE(line.empty() || line[0] == '#' ||
+                    findKeyword(line.substr(0, line.find(' ')).c_str()) >= 0)
+            << line;
+    cycleParamsResetState();
+    ASSERT_EQ(readCycleCfgFile((dir / kImpJobFile).c_str()), 1);
+    const CycleParams* p = cycleParamsApplied();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->bladeCount, 8);
+    EXPECT_DOUBLE_EQ(p->frradius, 2.0);
+    for (const char* name : {p->hubKvx, p->shroudKvx, p->bladeKvx, p->splitKvx})
+        EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+    EXPECT_GT(p->sichebene, o.hubStartZ);
+    EXPECT_GT(p->cuttingLength, o.shroudOffset);
+    EXPECT_LT(p->plungeStep, 1.5 * p->frradius);  // below the cutting width the set-up limits it to
+    cycleParamsResetState();
 }

@@ -531,9 +531,13 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         EXPECT_EQ(record.status, r.status);
     }
     static double z = 0;
+    CycleRecord writer{};
+    writer.parent = &cycleRootRecord;
+    writer.frameVersion = kFrameVersion;
+    ncSetWriter(&writer);
     ASSERT_EQ(
         ncRegisterHandler(
-            ncGetWriter(), 31, [](CycleRecord*, NcRecord* r) { return z = ncRecGetF64(r, KVNC_MOVE5_Z), 1; },
+            &writer, 31, [](CycleRecord*, NcRecord* r) { return z = ncRecGetF64(r, KVNC_MOVE5_Z), 1; },
             acceptRecord, 1),
         1);
     const Vec3 up{0, 0, 1}, first{0, 0, 10}, centre{1, 2, 20};
@@ -541,6 +545,8 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
     ASSERT_EQ(ncWriteMove5x(&first, 0), 0);
     ASSERT_EQ(ncWriteMove5x(&centre, 0), 0);
     EXPECT_NEAR(z, 20 - 3, 1e-9);
+    ncSetWriter(nullptr);
+    ncFreeChannels(&writer);
     // Without the run's contexts there is nothing to generate into.
     EXPECT_EQ(generatePlungePaths(nullptr, cycleToolCtx()), -1);
     EXPECT_EQ(generatePlungePaths(cycleNcCtx(), nullptr), -1);

@@ -12,7 +12,7 @@
 
 #include "allocfail.h"
 #include "pocket/ccp.h"
-#include "kernel/testrecord.h"
+#include "kernel/cycle/testrecord.h"
 #include "pocket_util.h"
 
 TEST(PocketError, CodesMapToHostNumbersAndTheLastError) {
@@ -42,24 +42,6 @@ TEST(PocketError, CodesMapToHostNumbersAndTheLastError) {
         }
         EXPECT_EQ(pocketLastError(), c.last) << c.code;
     }
-}
-
-TEST(PocketError, ARunStartsWithoutTheLastRunsError) {
-    PocketErrors errors;
-    pocketError(3011);
-    ASSERT_EQ(pocketLastError(), 3011);
-    ncFreeChannels(&kvCCP);
-    TempFolder tmp;
-    const std::string params = tmp.file("run.pcf");
-    std::ofstream(params, std::ios::binary) << "geoSource := none.kvx\ntoolDiameter := 10\n";
-    ASSERT_TRUE(std::filesystem::exists(params));
-    resetCoreToBinFolder();
-    std::string arg = "-S" + params;
-    char* argv[] = {arg.data(), nullptr};
-    EXPECT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, nullptr), 1);
-    EXPECT_EQ(kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP)), KV_STATUS_FAILED);
-    EXPECT_EQ(pocketLastError(), 0);
-    EXPECT_EQ(pocketRecord(), &kvCCP);
 }
 
 TEST(PocketState, FixedTablesRefuseWhatDoesNotFit) {

@@ -11,10 +11,6 @@
 #include <vector>
 
 #include "kernel/base/msg.h"
-#include "kernel/cycle/cycle.h"
-#include "kernel/ncout/ncchan.h"
-#include "kernel/ncout/ncout.h"
-#include "kernel/ncout/ncrecord.h"
 #include "platform/module.h"
 #include "surfaces/meshfiles/meshtest.h"
 #include "surfaces/surflist.h"
@@ -32,28 +28,21 @@ inline std::vector<int>& sentNumbers() {
     return numbers;
 }
 
-inline int captureNumber(CycleRecord*, NcRecord* output) {
-    char value[KVNC_TEXT_SIZE];
-    sentNumbers().push_back(std::atoi(ncRecGetText(output, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value)));
-    return 1;
+inline void captureNumber(int32_t number, const char*) {
+    sentNumbers().push_back(number);
 }
 
+// Taken at the messages' own sink; the sink in place before is put back.
 struct MessageLog {
-    CycleRecord writer{};
+    MsgSinks was{};
     MessageLog() {
         msgResetState();
-        ncOutResetState();
-        writer.parent = &cycleRootRecord;
-        writer.frameVersion = kFrameVersion;
-        writer.title = "Test Cycle";
-        ncRegisterHandler(&writer, 0, captureNumber, acceptRecord, 1);
-        ncSetWriter(&writer);
+        was = msgSetSink(captureNumber, captureNumber);
         setMessageLevel(nullptr, 9);
         sentNumbers().clear();
     }
     ~MessageLog() {
-        ncFreeChannels(&writer);
-        ncOutResetState();
+        msgSetSink(was.send, was.fault);
         msgResetState();
     }
     int count(int number) const {

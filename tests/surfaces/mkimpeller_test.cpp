@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "impeller.h"
-#include "plunge/cycparams.h"
 #include "surf_fixtures.h"
 #include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
@@ -237,31 +236,6 @@ TEST(MkImpeller, OutputIsByteIdenticalAndMatchesTheBundledExample) {
         EXPECT_EQ(first, slurp(example / name)) << "examples/plunge/" << name << " is not the default output";
     }
     std::filesystem::remove_all(b);
-}
-
-TEST(MkImpeller, JobKeywordsAreRowsOfTheCycleTable) {
-    const auto dir = tempDir();
-    std::string why;
-    ImpellerOptions o = optionsIn(dir);
-    o.toolRadius = 2.0;
-    ASSERT_EQ(impWriteAll(o, &why), 1) << why;
-    std::istringstream in(slurp(dir / kImpJobFile));
-    for (std::string line; std::getline(in, line);)
-        EXPECT_TRUE(line.empty() || line[0] == '#' ||
-                    findKeyword(line.substr(0, line.find(' ')).c_str()) >= 0)
-            << line;
-    cycleParamsResetState();
-    ASSERT_EQ(readCycleCfgFile((dir / kImpJobFile).c_str()), 1);
-    const CycleParams* p = cycleParamsApplied();
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->bladeCount, 8);
-    EXPECT_DOUBLE_EQ(p->frradius, 2.0);
-    for (const char* name : {p->hubKvx, p->shroudKvx, p->bladeKvx, p->splitKvx})
-        EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
-    EXPECT_GT(p->sichebene, o.hubStartZ);
-    EXPECT_GT(p->cuttingLength, o.shroudOffset);
-    EXPECT_LT(p->plungeStep, 1.5 * p->frradius);  // below the cutting width the set-up limits it to
-    cycleParamsResetState();
 }
 
 TEST(MkImpeller, BadOptionsAreRefusedWithAMessage) {

@@ -112,9 +112,11 @@ uint32_t msgFaultCount() {
     return gFaults.load();
 }
 
-void msgSetSink(MsgSinkFn send, MsgSinkFn fault) {
+MsgSinks msgSetSink(MsgSinkFn send, MsgSinkFn fault) {
+    const MsgSinks was{gSend, gFaultSink};
     gSend = send;
     gFaultSink = fault;
+    return was;
 }
 
 void setMessageLevel(void*, int32_t level) {

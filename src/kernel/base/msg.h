@@ -44,7 +44,11 @@ uint32_t msgFaultCount();  // faults since the library was loaded
 // error record of the writer; a fault, the writer's error record and what the host must hear of it).
 // Without them a message is held and a fault counted, and nothing goes out, as without a writer.
 using MsgSinkFn = void (*)(int32_t number, const char* value);
-void msgSetSink(MsgSinkFn send, MsgSinkFn fault);
+struct MsgSinks {
+    MsgSinkFn send;
+    MsgSinkFn fault;
+};
+MsgSinks msgSetSink(MsgSinkFn send, MsgSinkFn fault);  // the sinks it replaces
 
 void setMessageLevel(void* ignored, int32_t level);
 int32_t messageLevel();

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "kernel/cancelrun.h"
+#include "kernel/exports/cancelrun.h"
 #include "platform/testenv.h"
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -19,7 +19,7 @@
 #include "kernel/exports/exports.h"
 #include "kernel/ncout/ncout.h"
 #include "kernel/testfiles.h"
-#include "kernel/testrecord.h"
+#include "kernel/cycle/testrecord.h"
 #include "plunge/cycparams.h"
 #include "plunge/idx5.h"
 

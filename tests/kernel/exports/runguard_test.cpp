@@ -14,7 +14,7 @@
 #include "kernel/cycle/cycle.h"
 #include "plunge/cycparams.h"
 #include "kernel/testfiles.h"
-#include "kernel/testrecord.h"
+#include "kernel/cycle/testrecord.h"
 #include "kernel/exports/exports.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // One run, one state: jobs of the plunge and pocket cycles run in turn in this process write exactly
 // what each writes alone in a fresh process, and the tool tip and tool reference that a configuration
 // step sets move the five-axis points back along the tool axis.
-#include "kernel/runstate.h"
+#include "kernel/exports/runstate.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "../bladeclear.h"
-#include "../hostrun.h"
+#include "../whole/hostrun.h"
 #include "../hubclear.h"
 #include "impeller.h"
 #include "kernel/base/rng.h"

@@ -16,7 +16,7 @@
 
 namespace {
 
-void seedRange(uint32_t* first, uint32_t* last) {
+[[maybe_unused]] void seedRange(uint32_t* first, uint32_t* last) {
     *first = 0;
     *last = 299;
     const char* env = std::getenv("KV_ZOO_SEEDS");

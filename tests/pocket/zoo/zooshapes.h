@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "kernel/base/rng.h"
-#include "pocket/pocketjob_util.h"
-#include "pocket/pocketoracle_util.h"
+#include "pocket/whole/pocketjob_util.h"
+#include "pocket/whole/pocketoracle_util.h"
 
 #ifdef KV_HAVE_GEOS
 

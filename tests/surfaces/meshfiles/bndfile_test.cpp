@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "geometry/frames.h"
-#include "kernel/cycle/cyc3d.h"
 #include "surfaces/geofiletest.h"
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY
@@ -83,19 +82,6 @@ TEST_F(BndFile, ThreeJoinedLinesWriteFourPointsAndSynchLinesTwoPoints) {
         kvxText(
             "o Geometry[g]()\n{\nv 3Dtype(boundary)\nv 3Dtype(none)\no Contour[c]()\n{\no L(x[a])\n}\n}\n"));
     EXPECT_EQ(writeBoundaryFromFile(nested.c_str(), nullptr, nullptr), 1);
-
-    // The cycle's own geometry file, folder and heights.
-    Cyc3dParams* params = cyc3dParams(&kvCyc3d);
-    ASSERT_NE(params, nullptr);
-    params->geoSource = strdup(geo.c_str());
-    params->tempDirectory = strdup(dir.path.c_str());
-    std::remove(fileOf(kBndBoundary).c_str());
-    writeBoundarySetFolder(nullptr);
-    EXPECT_EQ(writeBoundaryFromGeometry(&kvCyc3d), 1);
-    EXPECT_EQ(params->depth, 3.0);
-    writeBoundarySetFolder(dir.path.c_str());
-    EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 4u);
-    cyc3dResetState();
 }
 
 TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
@@ -280,7 +266,6 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     lines = 7;
     EXPECT_EQ(bnd_read(dir.file("missing.bnd").c_str(), nullptr, 0, &lines), -1);
     EXPECT_EQ(lines, 0);  // no lines of a file not there
-    EXPECT_EQ(writeBoundaryFromGeometry(nullptr), -1);
     // A name goes only into the room given: none for size 0, whole or not at all otherwise.
     char name[8] = "xxxxxxx";
     writeBoundaryFileName(kBndBoundary, 1, name, 0);

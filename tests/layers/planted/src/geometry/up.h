@@ -1,0 +1,3 @@
+// Planted: geometry reaching up to a cycle.
+#pragma once
+#include "plunge/run.h"
