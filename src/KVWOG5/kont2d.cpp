@@ -11,6 +11,7 @@
 #include "KVWOG5/recsort.h"
 #include "KVWOG5/seggrid.h"
 #include "KVWOG5/wogerr.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -544,3 +545,4 @@ void kont2dResetState() {
     gOpenFlag = 0;
     gBndBlock = 1;
 }
+static const LoadReset gLoadReset(kRunResetOffsets, "kont2d", kont2dResetState);

@@ -13,6 +13,7 @@
 #include "kernel/base/rng.h"
 #include "platform/critsec.h"
 #include "platform/debugfiles.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -157,3 +158,4 @@ void wogResetState() {
     gSeed.store(1, std::memory_order_relaxed);
     gTempNames = {1u};
 }
+static const LoadReset gLoadReset(kRunResetOffsets, "wog", wogResetState);

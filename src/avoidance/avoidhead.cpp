@@ -8,6 +8,7 @@
 #include "collision/collassembly.h"
 #include "kernel/base/constants.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -119,6 +120,7 @@ void headAvoidResetState() {
     gMessageOnce = 0;
     gRangeCount = 0;
 }
+static const LoadReset gLoadReset(kRunResetAvoidance, "headAvoid", headAvoidResetState);
 
 int selectAvoidanceMode(AvoidTable* table, Plist* range, const HeadAvoidParams* cyc) {
     if (!range || range->count < 1) return 1;

@@ -11,6 +11,7 @@
 #include "contour/looplist.h"
 #include "contour/offsetcontour.h"
 #include "contour/polyoffset.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -172,3 +173,4 @@ int offsetBoundary(const Seg2D* e, int32_t n, double d, Seg2D* out, int side, in
 void offsetBoundaryResetState() {
     gCalls = 1;
 }
+static const LoadReset gLoadReset(kRunResetContour, "offsetBoundary", offsetBoundaryResetState);

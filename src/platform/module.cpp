@@ -34,6 +34,17 @@ void* moduleHandle() {
     return info.dli_fbase;
 }
 
+int moduleIsProgram() {
+    // Touches no static object: it is asked while the program's objects are being destroyed.
+    Dl_info info{};
+    void* map = nullptr;
+    if (!dladdr1(reinterpret_cast<void*>(&moduleAnchor), &info, &map, RTLD_DL_LINKMAP)) return 0;
+    void* program = dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
+    if (!program) return 0;
+    dlclose(program);
+    return map == program ? 1 : 0;
+}
+
 std::string moduleDirectory() {
     std::string file = moduleFileName();
     size_t slash = file.rfind('/');

@@ -7,6 +7,9 @@
 // Full path of the file that holds this code (symbolic links resolved); empty when unknown.
 std::string moduleFileName();
 
+// 1 when this code was linked into the running program itself, 0 when it was loaded as a library.
+int moduleIsProgram();
+
 // Handle of this module: the address at which its file is mapped; null when unknown.
 void* moduleHandle();
 

@@ -22,6 +22,7 @@ TEST(Module, OwnFileIsAnAbsolutePathInItsFolder) {
     std::unique_ptr<char, decltype(&free)> self(realpath("/proc/self/exe", nullptr), &free);
     ASSERT_NE(self, nullptr);
     EXPECT_EQ(file, self.get());
+    EXPECT_EQ(moduleIsProgram(), 1);
 }
 
 TEST(Module, LoadingFailsCleanlyForMissingLibrariesAndEntries) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kernel/base/cfgfile.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -190,3 +191,4 @@ void langFileResetState() {
     for (int i = 0; i < kLangSlots; ++i) langFileClose(kLangFirstHandle + i);
     gOpenCount = 0;
 }
+static const LoadReset gLoadReset(kRunResetBase, "langFile", langFileResetState);

@@ -18,6 +18,7 @@ enum RunResetRank : int {
     kRunResetCycle = 80,
     kRunResetAvoidance = 90,
     kRunResetCycles = 100,
+    kRunResetExports = 110,
 };
 
 // A family registers through a static RunReset in its own file; registering one name twice keeps one.
@@ -27,4 +28,16 @@ int runResetCount();  // the registered resets, for tests
 
 struct RunReset {
     RunReset(int rank, const char* name, void (*reset)()) { runResetAdd(rank, name, reset); }
+};
+
+// State that lives from load to unload and that no run may reset (files kept open between runs,
+// settings read once, counters and once-only notes that span the runs of a process) registers a
+// LoadReset instead: loadResetAll runs them, in the same order, when the library is unloaded, and in
+// tests that need the state of a freshly loaded library.
+void loadResetAdd(int rank, const char* name, void (*reset)());
+void loadResetAll();
+int loadResetCount();
+
+struct LoadReset {
+    LoadReset(int rank, const char* name, void (*reset)()) { loadResetAdd(rank, name, reset); }
 };

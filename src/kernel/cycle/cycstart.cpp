@@ -19,6 +19,7 @@
 #include "platform/loadhooks.h"
 #include "platform/module.h"
 #include "platform/versioninfo.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -34,6 +35,9 @@ KV_ON_LOAD void cycleLibraryLoaded() {
 }
 
 KV_ON_UNLOAD void cycleLibraryUnloaded() {
+    // Linked into a program, the code goes only at the program's exit, after the objects these resets
+    // touch; unloaded as a library, before them.
+    if (!moduleIsProgram()) loadResetAll();
     cycleDllMain(moduleHandle(), kDetachProcess, nullptr);
 }
 
@@ -384,3 +388,4 @@ void copyFileToStdout(const char* fileName, int lineLength) {
 void cycleStartResetState() {
     gParentStart = 0;
 }
+static const LoadReset gLoadReset(kRunResetCycle, "cycleStart", cycleStartResetState);

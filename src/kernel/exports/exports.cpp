@@ -12,6 +12,7 @@
 #include "kernel/ncout/ncout.h"
 #include "plunge/idx5.h"
 #include "pocket/ccp.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -63,10 +64,12 @@ void cycleResetState() {
         r->signalData = nullptr;
     }
 }
+static const LoadReset gLoadReset(kRunResetExports, "exports", cycleResetState);
 
 void exportsResetCore() {
     coreResetState(kRecords, sizeof kRecords / sizeof kRecords[0]);
 }
+static const LoadReset gLoadResetCore(kRunResetExports, "exportsCore", exportsResetCore);
 
 // ---- The host's four entries ----
 

@@ -14,6 +14,7 @@
 #include "kernel/base/numtext.h"
 #include "kernel/base/text.h"
 #include "kernel/ncout/toolcontour.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -237,3 +238,4 @@ void pofResetState() {
     for (const Opened& entry : gOpened) closeFile(entry);
     gOpened.clear();
 }
+static const LoadReset gLoadReset(kRunResetNcOut, "pof", pofResetState);

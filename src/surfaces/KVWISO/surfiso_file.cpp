@@ -11,6 +11,7 @@
 #include "kernel/base/msg.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/meshfiles/bndfile.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -127,6 +128,7 @@ void isoResetState() {
     g_groupNo = 0;
     g_groupWritten = 0;
 }
+static const LoadReset gLoadReset(kRunResetSurfaces, "iso", isoResetState);
 
 int isoWriteBnd(const Rec64List* line, const char* outPath) {
     if (line == nullptr) return 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -36,4 +37,20 @@ TEST(RunReset, RunsHigherRanksFirstThenByNameWhateverTheRegistrationOrder) {
     calls().clear();
     runResetAll();
     EXPECT_EQ(calls(), (std::vector<std::string>{"z", "d", "c", "a", "b"}));
+}
+
+// Load-lifetime state is reset at unload (and by tests) only: never by a run's start.
+TEST(RunReset, LoadResetsRunApartFromTheRunsOnes) {
+    const int runs = runResetCount(), loads = loadResetCount();
+    loadResetAdd(kRunResetBase, "testLoadY", note<'y'>);
+    loadResetAdd(kRunResetCycles, "testLoadX", note<'x'>);
+    loadResetAdd(kRunResetBase, "testLoadY", note<'y'>);
+    EXPECT_EQ(loadResetCount(), loads + 2);
+    EXPECT_EQ(runResetCount(), runs);
+    calls().clear();
+    runResetAll();
+    EXPECT_TRUE(std::find(calls().begin(), calls().end(), "x") == calls().end());
+    calls().clear();
+    loadResetAll();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"x", "y"}));
 }

@@ -10,6 +10,7 @@
 #include "platform/module.h"
 #include "platform/spawn.h"
 #include "platform/userdirs.h"
+#include "kernel/base/runreset.h"
 
 namespace {
 
@@ -661,6 +662,7 @@ void appDataResetState() {
     app.userValues_ = app.commonValues_ = app.localValues_ = nullptr;
     app.setKeys("CYCLES", "0.0");
 }
+static const LoadReset gLoadReset(kRunResetBase, "appData", appDataResetState);
 
 namespace {
 
