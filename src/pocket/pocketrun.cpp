@@ -15,6 +15,7 @@
 #include "kernel/base/rng.h"
 #include "kernel/base/runreset.h"
 #include "kernel/cycle/cyc3d.h"
+#include "kernel/cycle/cycle.h"
 #include "kernel/ncout/core.h"
 #include "kernel/ncout/ncemit.h"
 #include "kernel/ncout/pof.h"
@@ -44,19 +45,6 @@ constexpr double kDegree = kDegToRad;
 
 double gToolReference = 0;
 std::string gToolLine;
-
-std::string variable(const CycleRecord* record, const char* key) {
-    char* v = kvListGet(record->vars, key, nullptr);
-    std::string text = v ? v : "";
-    free(v);
-    return text;
-}
-
-bool hasVariable(const CycleRecord* record, const char* key) {
-    char* v = kvListGet(record->vars, key, nullptr);
-    free(v);
-    return v != nullptr;
-}
 
 int fail(CycleRecord* record) {
     setCycleStatus(record, -1);
@@ -99,9 +87,9 @@ void setTolerances() {
 void anglesToRadians(const CycleRecord* record) {
     CcpParams& p = kvCCPParams;
     RifBlock& b = *rifBlock();
-    const bool plungeKey = hasVariable(record, "helixPlungeAngle") || hasVariable(record, "rampAngle");
+    const bool plungeKey = cycleHasVariable(record, "helixPlungeAngle") || cycleHasVariable(record, "rampAngle");
     if (!plungeKey && p.helixPlungeAngle > kTwoPi) p.helixPlungeAngle *= kDegree;
-    if (!hasVariable(record, "helixAngleResolution") && p.helixAngleResolution > kTwoPi)
+    if (!cycleHasVariable(record, "helixAngleResolution") && p.helixAngleResolution > kTwoPi)
         p.helixAngleResolution *= kDegree;
     b.macroTswin = p.helixPlungeAngle;
     b.macroIwin = p.helixAngleResolution;
@@ -212,33 +200,33 @@ int ccpInitFromParams(CycleRecord* record) {
     gToolReference = 0;
     CcpParams& p = kvCCPParams;
     if (record->cfgMode == 1) record->vars = kvListSet(record->vars, "NCOutp", "false", kKvDerived);
-    const int32_t ncOut = variable(record, "NCOutp") == "true";
-    const int32_t drill = variable(record, "drillPointsOutp") == "true";
-    const int32_t original = variable(record, "originalOutp") == "true";
+    const int32_t ncOut = cycleVariable(record, "NCOutp") == "true";
+    const int32_t drill = cycleVariable(record, "drillPointsOutp") == "true";
+    const int32_t original = cycleVariable(record, "originalOutp") == "true";
     std::string layers = ncOut ? "3,12" : "12";
     if (drill) layers += ",30";
     if (ncOut) layers += ",32";
     if (original) layers += ",33";
-    if (hasVariable(record, "precision")) {
-        setNumberDecimals(static_cast<int>(strtol(variable(record, "precision").c_str(), nullptr, 10)));
+    if (cycleHasVariable(record, "precision")) {
+        setNumberDecimals(static_cast<int>(strtol(cycleVariable(record, "precision").c_str(), nullptr, 10)));
         coreSetDtoSPrecision(record, numberDecimals());
     }
-    const std::string geoSource = variable(record, "geoSource");
-    if (hasVariable(record, "geoSource")) {
+    const std::string geoSource = cycleVariable(record, "geoSource");
+    if (cycleHasVariable(record, "geoSource")) {
         record->vars = kvListSet(record->vars, "sourceGeometry", geoSource.c_str(), kKvDerived);
         if (record->pcf == 1) {
             snprintf(p.geoSource, sizeof p.geoSource, "%s", geoSource.c_str());
-            if (hasVariable(record, "geoOut"))
+            if (cycleHasVariable(record, "geoOut"))
                 record->vars =
-                    kvListSet(record->vars, "geoSource", variable(record, "geoOut").c_str(), kKvDerived);
+                    kvListSet(record->vars, "geoSource", cycleVariable(record, "geoOut").c_str(), kKvDerived);
         }
     }
     std::string msgFile;
-    const std::string language = variable(record, "SystemLanguage");
-    if (!language.empty() && hasVariable(record, language.c_str()))
-        msgFile = variable(record, language.c_str());
+    const std::string language = cycleVariable(record, "SystemLanguage");
+    if (!language.empty() && cycleHasVariable(record, language.c_str()))
+        msgFile = cycleVariable(record, language.c_str());
     if (msgFile.empty())
-        msgFile = hasVariable(record, "MessageFile") ? variable(record, "MessageFile")
+        msgFile = cycleHasVariable(record, "MessageFile") ? cycleVariable(record, "MessageFile")
                                                      : (p.messageFile ? p.messageFile : "");
 
     cyc3dRegisterChannels(record, ncOut, drill, original, 0);
@@ -249,7 +237,7 @@ int ccpInitFromParams(CycleRecord* record) {
     ncEmitText(record, 0, 110, "layers", layers.c_str());
     ncWriteComments(record);
     ncWriteToolAxisFromFrame(record, 0, 0, 1);
-    const long jobId = strtol(variable(record, "ppJobID").c_str(), nullptr, 10);
+    const long jobId = strtol(cycleVariable(record, "ppJobID").c_str(), nullptr, 10);
     if (jobId >= 1 && jobId <= INT32_MAX)
         ncBlockBeginId(record, static_cast<uint32_t>(jobId), nullptr, nullptr);
     return 1;
@@ -276,7 +264,7 @@ int ccpReadParameters(CycleRecord* record) {
         k = keptKernel;
         return fail(record);
     }
-    if (!hasVariable(record, "infeedLength") && !hasVariable(record, "infeedFactor"))
+    if (!cycleHasVariable(record, "infeedLength") && !cycleHasVariable(record, "infeedFactor"))
         p.infeedLength = p.toolDiameter / 2;
     if (p.evaluateRif) p.generateRif = b.genRif = 0;
     p.infeedLength = std::fmin(p.infeedLength, 0.99 * p.toolDiameter);
@@ -370,7 +358,7 @@ int ccpPrepareGeometry(CycleRecord* record) {
         if (pocketStateReset(gToolLine.c_str()) < 0) return fail(record);
         setTolerances();
     }
-    if (!hasVariable(record, "retractPlane") || !(p.retractPlane < p.clearancePlane))
+    if (!cycleHasVariable(record, "retractPlane") || !(p.retractPlane < p.clearancePlane))
         p.retractPlane = p.clearancePlane;
     if ((p.inch || k.toolRadius < 1.001) && !ccpScaleGeometry(record)) return fail(record);
     if (p.stock == kCcpStockOnly) p.oriAutomatic = 1;
@@ -443,7 +431,7 @@ int ccpFinishLists(CycleRecord* record) {
 
 int ccpCycleEnd(CycleRecord* record) {
     if (!record) return 0;
-    const long jobId = strtol(variable(record, "ppJobID").c_str(), nullptr, 10);
+    const long jobId = strtol(cycleVariable(record, "ppJobID").c_str(), nullptr, 10);
     if (jobId >= 1 && jobId <= INT32_MAX)
         ncBlockEndId(record, static_cast<uint32_t>(jobId), nullptr, nullptr);
     ncEmitText(record, 0, 104, "cycleEnd", record->title);

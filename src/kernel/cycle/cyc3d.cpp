@@ -1,4 +1,5 @@
 #include "kernel/cycle/cyc3d.h"
+#include "kernel/cycle/cycle.h"
 
 #include <unistd.h>
 
@@ -285,24 +286,11 @@ void readOptional(P* p, const Optional& o, const char* value) {
     }
 }
 
-std::string variable(const CycleRecord* record, const char* name) {
-    char* value = kvListGet(record->vars, name, nullptr);
-    std::string text = value ? value : "";
-    free(value);
-    return text;
-}
-
-bool hasVariable(const CycleRecord* record, const char* name) {
-    char* value = kvListGet(record->vars, name, nullptr);
-    free(value);
-    return value != nullptr;
-}
-
 // The message file: the variable named by "SystemLanguage", else "MessageFile".
 std::string messageFile(const CycleRecord* record) {
-    std::string language = variable(record, "SystemLanguage");
-    std::string file = language.empty() ? "" : variable(record, language.c_str());
-    return file.empty() ? variable(record, "MessageFile") : file;
+    std::string language = cycleVariable(record, "SystemLanguage");
+    std::string file = language.empty() ? "" : cycleVariable(record, language.c_str());
+    return file.empty() ? cycleVariable(record, "MessageFile") : file;
 }
 
 }  // namespace
@@ -375,24 +363,24 @@ int cyc3dInitFromParams(CycleRecord* record) {
     // Before anything of the run is written: what is there now is the user's.
     for (int i = 0; p && i < 4; ++i)
         if (fileExists(kFixedTempNames[i])) p->tempFound |= 1u << (kCyc3dTempSlots + i);
-    int32_t ncOut = variable(record, "NCOutp") == "true";
-    int32_t drill = variable(record, "drillPointsOutp") == "true";
-    int32_t original = variable(record, "originalOutp") == "true";
+    int32_t ncOut = cycleVariable(record, "NCOutp") == "true";
+    int32_t drill = cycleVariable(record, "drillPointsOutp") == "true";
+    int32_t original = cycleVariable(record, "originalOutp") == "true";
     if (p) {
         p->ncOutput = ncOut;
         p->drillPointsOutput = drill;
         p->originalOutput = original;
     }
-    if (hasVariable(record, "precision")) {
-        setNumberDecimals(static_cast<int>(strtol(variable(record, "precision").c_str(), nullptr, 10)));
+    if (cycleHasVariable(record, "precision")) {
+        setNumberDecimals(static_cast<int>(strtol(cycleVariable(record, "precision").c_str(), nullptr, 10)));
         coreSetDtoSPrecision(record, numberDecimals());
     }
-    std::string geoSource = variable(record, "geoSource");
+    std::string geoSource = cycleVariable(record, "geoSource");
     if (!geoSource.empty()) {
         record->vars = kvListSet(record->vars, "sourceGeometry", geoSource.c_str(), kKvDerived);
         if (record->pcf == 1) {
             if (p) replaceText(&p->geometrySource, geoSource.c_str());
-            std::string geoOut = variable(record, "geoOut");
+            std::string geoOut = cycleVariable(record, "geoOut");
             if (!geoOut.empty())
                 record->vars = kvListSet(record->vars, "geoSource", geoOut.c_str(), kKvDerived);
         }
@@ -414,7 +402,7 @@ int cyc3dInitFromParams(CycleRecord* record) {
 
     ncWriteComments(record);
     ncWriteToolAxisFromFrame(record, 0, 0, 1);
-    long jobId = strtol(variable(record, "ppJobID").c_str(), nullptr, 10);
+    long jobId = strtol(cycleVariable(record, "ppJobID").c_str(), nullptr, 10);
     if (jobId > 0 && jobId <= UINT32_MAX)
         ncBlockBeginId(record, static_cast<uint32_t>(jobId), nullptr, nullptr);
     return 1;
@@ -428,14 +416,14 @@ int cyc3dReadParameters(CycleRecord* record) {
         return 0;
     }
     int ok = 1;
-    if (hasVariable(record, "polySource"))
-        replaceText(&p->polySource, variable(record, "polySource").c_str());
+    if (cycleHasVariable(record, "polySource"))
+        replaceText(&p->polySource, cycleVariable(record, "polySource").c_str());
     if (!p->polySource) {
         ncEmitText(record, 0, 102, "error", "1,(polySource)");
         ok = 0;
     }
-    if (hasVariable(record, "toolDiameter")) {
-        p->toolDiameter = number(variable(record, "toolDiameter").c_str());
+    if (cycleHasVariable(record, "toolDiameter")) {
+        p->toolDiameter = number(cycleVariable(record, "toolDiameter").c_str());
     } else {
         ncEmitText(record, 0, 102, "error", "1,(toolDiameter)");
         ok = 0;
@@ -526,7 +514,7 @@ void removeFileIfNamed(const char* name) {
 void cyc3dRemoveTempFiles(CycleRecord* record, const char* keep) {
     P* p = record ? cyc3dParams(record) : nullptr;
     if (!p || !p->removeTempFiles) return;
-    const std::string pof = variable(record, "pofFilename");
+    const std::string pof = cycleVariable(record, "pofFilename");
     auto output = [&](const char* name) {
         return (keep && *keep && strcmp(name, keep) == 0) || (!pof.empty() && pof == name);
     };

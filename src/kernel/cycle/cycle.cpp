@@ -1,5 +1,8 @@
 #include "kernel/cycle/cycle.h"
 
+#include <cstdlib>
+
+#include "kernel/base/kvx/kvlist.h"
 #include "kernel/base/msg.h"
 #include "kernel/cycle/cycrun.h"
 #include "kernel/cycle/cycstart.h"
@@ -175,3 +178,16 @@ namespace {
 [[maybe_unused]] const bool gFaultHearerSet = (ncSetFaultHearer(hostHearFault), true);
 
 }  // namespace
+
+std::string cycleVariable(const CycleRecord* record, const char* name) {
+    char* value = kvListGet(record->vars, name, nullptr);
+    std::string text = value ? value : "";
+    free(value);
+    return text;
+}
+
+bool cycleHasVariable(const CycleRecord* record, const char* name) {
+    char* value = kvListGet(record->vars, name, nullptr);
+    free(value);
+    return value != nullptr;
+}

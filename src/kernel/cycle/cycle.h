@@ -2,7 +2,13 @@
 // words and faults of a run. The record type is the NC output layer's (record.h).
 #pragma once
 
+#include <string>
+
 #include "kernel/ncout/record.h"
+
+// A variable of the record's list as text, empty when it is not set; and whether it is set.
+std::string cycleVariable(const CycleRecord* record, const char* name);
+bool cycleHasVariable(const CycleRecord* record, const char* name);
 
 // The root record "Dudovovovi"; every cycle's chain ends there.
 extern CycleRecord cycleRootRecord;
