@@ -11,9 +11,9 @@
 
 #include "KVWOG5/lists.h"
 #include "kernel/base/rng.h"
+#include "kernel/base/runreset.h"
 #include "platform/critsec.h"
 #include "platform/debugfiles.h"
-#include "kernel/base/runreset.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "kernel/base/kvx/wordpair.h"
 #include "kernel/base/mem.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/runreset.h"
 #include "kernel/base/text.h"
 #include "kernel/cycle/cycrun.h"
 #include "kernel/ncout/core.h"
@@ -19,7 +20,6 @@
 #include "platform/loadhooks.h"
 #include "platform/module.h"
 #include "platform/versioninfo.h"
-#include "kernel/base/runreset.h"
 
 namespace {
 

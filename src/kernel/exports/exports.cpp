@@ -4,6 +4,7 @@
 
 #include "kernel/base/abort.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/runreset.h"
 #include "kernel/cycle/cyc3d.h"
 #include "kernel/cycle/cycle.h"
 #include "kernel/cycle/cycrun.h"
@@ -12,7 +13,6 @@
 #include "kernel/ncout/ncout.h"
 #include "plunge/idx5.h"
 #include "pocket/ccp.h"
-#include "kernel/base/runreset.h"
 
 namespace {
 

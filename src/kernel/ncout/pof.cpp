@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "kernel/base/numtext.h"
+#include "kernel/base/runreset.h"
+#include "kernel/base/text.h"
 #include "kernel/ncout/core.h"
 #include "kernel/ncout/ncchan.h"
 #include "kernel/ncout/ncemit.h"
-#include "kernel/base/numtext.h"
-#include "kernel/base/text.h"
 #include "kernel/ncout/toolcontour.h"
-#include "kernel/base/runreset.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "geometry/frames.h"
 #include "geometry/textscan.h"
 #include "kernel/base/msg.h"
+#include "kernel/base/runreset.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/meshfiles/bndfile.h"
-#include "kernel/base/runreset.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel/base/runreset.h"
 #include "platform/keystore.h"
 #include "platform/module.h"
 #include "platform/spawn.h"
 #include "platform/userdirs.h"
-#include "kernel/base/runreset.h"
 
 namespace {
 
